@@ -1,0 +1,63 @@
+#include "MainWindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QSocketNotifier>
+#include <csignal>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[0], &c, 1);
+}
+
+// SIGTERM and SIGINT close the main window through its unload, so settings are saved and the
+// ports closed. The handler only writes a byte; the window is closed on the event loop.
+void CloseOnTerminate(QWidget* window) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, window);
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+        char c;
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[1], &c, 1);
+        window->close();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = OnTerminate;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+} // namespace
+#endif
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Farscan"));
+    QApplication::setApplicationVersion(QStringLiteral("2.1.3"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Beacon monitor and station control"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    QCommandLineOption noVideo(QStringLiteral("no-video"),
+                               QStringLiteral("Do not connect a camera to the preview."));
+    parser.addOption(noVideo);
+    parser.process(app);
+
+    MainWindowOptions options;
+    options.video = !parser.isSet(noVideo) && qEnvironmentVariableIsEmpty("FARSCAN_NO_VIDEO");
+    MainWindow window(options);
+#ifdef Q_OS_UNIX
+    CloseOnTerminate(&window);
+#endif
+    window.show();
+    return app.exec();
+}
