@@ -1,1 +1,101 @@
 #pragma once
+
+// Helpers shared by the tests: an application object, a scratch working directory,
+// pseudo-terminal pairs and a fake serial port.
+
+#include "SerialPort.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+
+// The application object the Qt classes under test need; created once per test program.
+void EnsureApplication();
+
+// Runs the event loop until pred() holds or timeoutMs passed; returns pred().
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 3000);
+
+// A fresh temporary directory made the current directory for the guard's lifetime.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    QString path() const { return m_dir.path(); }
+    QString file(const QString& name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+// A pseudo-terminal pair: the program opens devicePath(); the test is the other end.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    bool ok() const { return m_master >= 0; }
+    QString devicePath() const { return m_slavePath; }
+    // Everything the program wrote, gathered until nothing more arrives for quietMs.
+    QByteArray readAvailable(int quietMs = 200);
+    bool write(const QByteArray& bytes);
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_slavePath;
+};
+
+// Sets an environment variable for the guard's lifetime.
+class EnvGuard {
+public:
+    EnvGuard(const char* name, const QByteArray& value);
+    ~EnvGuard();
+
+private:
+    QByteArray m_name;
+    QByteArray m_old;
+    bool m_had;
+};
+
+// A serial port that records what is written and lets the test deliver received bytes.
+class FakeSerialPort : public SerialPort {
+public:
+    bool isOpen() const override { return m_open; }
+    QByteArray written;
+    QString openedDevice;
+    bool refuseOpen = false;
+    void deliver(const QByteArray& bytes) {
+        m_in += bytes;
+        dataArrived();
+    }
+
+protected:
+    bool openDevice(const QString& device, const LineSettings&) override {
+        if (refuseOpen) {
+            setError(QStringLiteral("refused"));
+            return false;
+        }
+        openedDevice = device;
+        m_open = true;
+        return true;
+    }
+    bool closeDevice() override {
+        m_open = false;
+        return true;
+    }
+    qint64 writeBytes(const QByteArray& bytes) override {
+        written += bytes;
+        return bytes.size();
+    }
+    QByteArray readBytes() override {
+        QByteArray b = m_in;
+        m_in.clear();
+        return b;
+    }
+    int bytesWaiting() const override { return int(m_in.size()); }
+
+private:
+    bool m_open = false;
+    QByteArray m_in;
+};

@@ -1,0 +1,138 @@
+#include "SerialPort.h"
+#include "TestSupport.h"
+
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SerialPortSettings, LineSettingsText) {
+    SerialPort::LineSettings line;
+    ASSERT_TRUE(SerialPort::ParseLineSettings("9600,n,8,1", &line));
+    EXPECT_EQ(line.baud, 9600);
+    EXPECT_EQ(line.parity, 'n');
+    EXPECT_EQ(line.dataBits, 8);
+    EXPECT_EQ(line.stopBits, 1);
+    ASSERT_TRUE(SerialPort::ParseLineSettings(" 4800 , E , 7 , 2 ", &line));
+    EXPECT_EQ(line.parity, 'e');
+    EXPECT_EQ(line.dataBits, 7);
+    EXPECT_EQ(line.stopBits, 2);
+    ASSERT_TRUE(SerialPort::ParseLineSettings("1200,o,8,1.5", &line));
+    EXPECT_EQ(line.stopBits, 1.5);
+    for (const char* bad : {"", "9600", "9600,n,8", "fast,n,8,1", "9600,x,8,1", "9600,n,9,1",
+                            "9600,n,8,3", "-9600,n,8,1", "9600,n,8,1,1"})
+        EXPECT_FALSE(SerialPort::ParseLineSettings(bad, &line)) << bad;
+}
+
+TEST(SerialPortSettings, DeviceForAPortSetting) {
+    EXPECT_EQ(SerialPort::DevicePathFor("/dev/serial/by-id/usb-FTDI_FT232R-if00-port0"),
+              "/dev/serial/by-id/usb-FTDI_FT232R-if00-port0");
+    EXPECT_EQ(SerialPort::DevicePathFor(" /dev/ttyUSB0 "), "/dev/ttyUSB0");
+    EXPECT_EQ(SerialPort::DevicePathFor("0"), QString());
+    EXPECT_EQ(SerialPort::DevicePathFor("-3"), QString());
+    {
+        EnvGuard guard("FARSCAN_COM10", "");
+        qunsetenv("FARSCAN_COM10");
+#ifdef Q_OS_WIN
+        EXPECT_EQ(SerialPort::DevicePathFor("10"), "COM10");
+#else
+        EXPECT_EQ(SerialPort::DevicePathFor("10"), "/dev/ttyS9");
+        EXPECT_EQ(SerialPort::DevicePathFor("1"), "/dev/ttyS0");
+#endif
+    }
+    EnvGuard guard("FARSCAN_COM1", "/dev/pts/77");
+    EXPECT_EQ(SerialPort::DevicePathFor("1"), "/dev/pts/77");
+    EXPECT_EQ(SerialPort::DevicePathFor("01"), "/dev/pts/77");
+}
+
+TEST(SerialPortClosed, EveryOperationFailsQuietly) {
+    EnsureApplication();
+    std::unique_ptr<SerialPort> port = CreateSystemSerialPort();
+    EXPECT_FALSE(port->isOpen());
+    EXPECT_FALSE(port->write(QByteArray(5, '\0')));
+    EXPECT_FALSE(port->lastError().isEmpty());
+    EXPECT_FALSE(port->writeText("AI1;"));
+    EXPECT_TRUE(port->readAll().isEmpty());
+    EXPECT_EQ(port->inBufferCount(), 0);
+    EXPECT_FALSE(port->close());
+
+    port->setPort("/dev/does-not-exist-farscan");
+    EXPECT_FALSE(port->open());
+    EXPECT_FALSE(port->isOpen());
+    EXPECT_FALSE(port->lastError().isEmpty());
+
+    port->setPort("0");
+    EXPECT_FALSE(port->open()) << "no port number 0";
+    port->setPort("/dev/null");
+    port->setSettings("garbage");
+    EXPECT_FALSE(port->open()) << "unreadable line settings";
+}
+
+TEST(SerialPortPty, BytesGoOutUnchangedAndArriveWithTheEvent) {
+    EnsureApplication();
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    std::unique_ptr<SerialPort> port = CreateSystemSerialPort();
+    port->setPort(pty.devicePath());
+    // A pseudo-terminal refuses even parity and 7 data bits; the port opens all the same.
+    port->setSettings("9600,e,7,1");
+    ASSERT_TRUE(port->open()) << qPrintable(port->lastError());
+    EXPECT_TRUE(port->isOpen());
+
+    // Every byte value goes out as it stands, with no terminator added.
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all.append(char(i));
+    ASSERT_TRUE(port->write(all));
+    EXPECT_EQ(pty.readAvailable(), all);
+
+    QString text;
+    text.append(QChar(0x7F)).append(QChar(0x01)).append(QChar(0x87)).append(QChar(0xFF));
+    ASSERT_TRUE(port->writeText(text));
+    EXPECT_EQ(pty.readAvailable(), QByteArray("\x7F\x01\x87\xFF", 4));
+    EXPECT_FALSE(port->writeText(QString(QChar(0x20AC)))) << "no byte for this character";
+
+    port->setInputMode(SerialPort::InputMode::Binary);
+    port->setReceiveThreshold(1);
+    QSignalSpy events(port.get(), &SerialPort::commEvent);
+    ASSERT_TRUE(pty.write(QByteArray("\x7F\x01\x87\x00\xFE", 5)));
+    ASSERT_TRUE(WaitFor([&] { return port->inBufferCount() == 5; }));
+    EXPECT_GE(events.count(), 1);
+    EXPECT_EQ(port->lastEventKind(), SerialPort::CommEventKind::Receive);
+    EXPECT_EQ(port->readAll(), QByteArray("\x7F\x01\x87\x00\xFE", 5));
+    EXPECT_EQ(port->inBufferCount(), 0) << "reading empties the buffer";
+
+    ASSERT_TRUE(pty.write("AI1;"));
+    ASSERT_TRUE(WaitFor([&] { return port->inBufferCount() == 4; }));
+    EXPECT_EQ(port->readText(), QStringLiteral("AI1;"));
+
+    EXPECT_TRUE(port->close());
+    EXPECT_FALSE(port->isOpen());
+    EXPECT_FALSE(port->write("x"));
+}
+
+TEST(SerialPortPty, NoEventWithoutThreshold) {
+    EnsureApplication();
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    std::unique_ptr<SerialPort> port = CreateSystemSerialPort();
+    port->setPort(pty.devicePath());
+    ASSERT_TRUE(port->open());
+    QSignalSpy events(port.get(), &SerialPort::commEvent);
+    ASSERT_TRUE(pty.write("abc"));
+    ASSERT_TRUE(WaitFor([&] { return port->inBufferCount() == 3; }));
+    EXPECT_EQ(events.count(), 0);
+}
+
+TEST(SerialPortPty, OpeningTwiceFails) {
+    EnsureApplication();
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    std::unique_ptr<SerialPort> port = CreateSystemSerialPort();
+    port->setPort(pty.devicePath());
+    ASSERT_TRUE(port->open());
+    EXPECT_FALSE(port->open());
+    EXPECT_TRUE(port->isOpen()) << "the first open stays";
+}
+
+} // namespace

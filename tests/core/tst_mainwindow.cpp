@@ -1,0 +1,352 @@
+#include "BoardLibrary.h"
+#include "MainWindow.h"
+#include "OptionGroup.h"
+#include "Settings.h"
+#include "StationWindows.h"
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLibrary>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+QList<QByteArray> FileLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines = f.readAll().split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray& l : lines)
+        if (l.endsWith('\r'))
+            l.chop(1);
+    return lines;
+}
+
+QColor TextColour(QLabel* label) {
+    return label->palette().color(QPalette::WindowText);
+}
+
+QString RecordedBoardCalls() {
+    QLibrary lib(QStringLiteral(RECORDER_LIBRARY));
+    auto fn = reinterpret_cast<const char* (*)()>(lib.resolve("RecordedCalls"));
+    return fn ? QString::fromLatin1(fn()) : QString();
+}
+
+// Four pseudo-terminals standing in for the station's ports, mapped by port number.
+struct StationPorts {
+    PtyPair com1, com2, sensor, rotor;
+    std::unique_ptr<EnvGuard> g1, g2, g3, g4;
+    StationPorts() {
+        g1 = std::make_unique<EnvGuard>("FARSCAN_COM10", com1.devicePath().toLocal8Bit());
+        g2 = std::make_unique<EnvGuard>("FARSCAN_COM11", com2.devicePath().toLocal8Bit());
+        g3 = std::make_unique<EnvGuard>("FARSCAN_COM1", sensor.devicePath().toLocal8Bit());
+        g4 = std::make_unique<EnvGuard>("FARSCAN_COM12", rotor.devicePath().toLocal8Bit());
+    }
+};
+
+MainWindowOptions TestOptions(BoardLibrary* board) {
+    MainWindowOptions o;
+    o.board = board;
+    o.video = false;
+    return o;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { qunsetenv("FARSCAN_WEATHER_URL"); }
+
+    void startUpSendsTheStationBytes() {
+        ScratchDir dir;
+        StationPorts ports;
+        BoardLibrary board(QStringLiteral(RECORDER_LIBRARY));
+        MainWindow w(TestOptions(&board));
+        w.show();
+        QCOMPARE(ports.com1.readAvailable(), QByteArray(5, '\0'));
+        QCOMPARE(ports.com2.readAvailable(), QByteArray(5, '\0'));
+        QCOMPARE(ports.sensor.readAvailable(), QByteArray("\x00\x00\x08", 3));
+        QCOMPARE(ports.rotor.readAvailable(), QByteArray());
+        for (int n = 1; n <= 4; ++n)
+            QVERIFY2(w.com(n)->isOpen(), qPrintable(QStringLiteral("Com%1").arg(n)));
+        QVERIFY(RecordedBoardCalls().startsWith(QStringLiteral("UsbInit(0);")));
+
+        auto* lbl1 = w.findChild<QLabel*>(QStringLiteral("lblCom1"));
+        auto* lbl4 = w.findChild<QLabel*>(QStringLiteral("lblCom4"));
+        QCOMPARE(lbl1->text(), QStringLiteral("Com1 PortNr: 10 9600,n,8,1"));
+        QCOMPARE(TextColour(lbl1), QColor(0, 255, 0));
+        QCOMPARE(lbl4->text(), QStringLiteral("Com4 PortNr: 12 4800,n,8,1"));
+        QCOMPARE(TextColour(lbl4), QColor(0, 255, 0));
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("lblReflvl"))->text(),
+                 QStringLiteral("Ref: 30 dB"));
+        QVERIFY(w.findChild<QTimer*>(QStringLiteral("Timer"))->isActive());
+        QCOMPARE(w.findChild<QTimer*>(QStringLiteral("Timer"))->interval(), 200);
+        QCOMPARE(w.findChild<QTimer*>(QStringLiteral("Timer1"))->interval(), 1);
+        QVERIFY(w.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
+
+        w.close();
+        for (int n = 1; n <= 4; ++n)
+            QVERIFY(!w.com(n)->isOpen());
+    }
+
+    void aPortWithoutDeviceStaysClosedAndTurnsRed() {
+        ScratchDir dir;
+        StationPorts ports;
+        EnvGuard missing("FARSCAN_COM10", "/dev/farscan-no-such-port");
+        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
+        MainWindow w(TestOptions(&board));
+        w.show();
+        QVERIFY(!w.com(1)->isOpen());
+        QCOMPARE(ports.com1.readAvailable(), QByteArray());
+        QCOMPARE(ports.com2.readAvailable(), QByteArray(5, '\0'));
+        QCOMPARE(ports.sensor.readAvailable(), QByteArray("\x00\x00\x08", 3));
+        auto* lbl1 = w.findChild<QLabel*>(QStringLiteral("lblCom1"));
+        QCOMPARE(TextColour(lbl1), QColor(255, 0, 0));
+        QCOMPARE(TextColour(w.findChild<QLabel*>(QStringLiteral("lblCom2"))), QColor(0, 255, 0));
+        // The second transceiver is still used.
+        QVERIFY(w.com(2)->write(QByteArray("\x00\x00\x00\x00\x07", 5)));
+        QCOMPARE(ports.com2.readAvailable().size(), 5);
+    }
+
+    void disabledPortsStayClosedAndTheCom2LabelFollowsItsSetting() {
+        ScratchDir dir;
+        StationPorts ports;
+        LoadSettings(); // first-run file
+        SettingsTable[Settings::Com2Enabled] = SettingValue::number(0);
+        SettingsTable[Settings::Com4Enabled] = SettingValue::number(0);
+        SaveSettings();
+        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
+        MainWindow w(TestOptions(&board));
+        w.show();
+        QVERIFY(!w.com(2)->isOpen());
+        QVERIFY(!w.com(4)->isOpen());
+        QCOMPARE(ports.com2.readAvailable(), QByteArray());
+        QCOMPARE(TextColour(w.findChild<QLabel*>(QStringLiteral("lblCom2"))), QColor(255, 0, 0));
+        QCOMPARE(TextColour(w.findChild<QLabel*>(QStringLiteral("lblCom4"))), QColor(255, 0, 0));
+    }
+
+    void firstRunAndUnloadWriteTheSettingsFile() {
+        ScratchDir dir;
+        const QString file = dir.file(QStringLiteral("Farscan.txt"));
+        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
+        {
+            MainWindow w(TestOptions(&board));
+            QCOMPARE(FileLines(file).size(), 47);
+            QCOMPARE(FileLines(file)[3], QByteArray("\"text1\""));
+            w.show();
+            QCOMPARE(w.findChild<QLineEdit*>(QStringLiteral("Text6"))->text(),
+                     QStringLiteral("text2"));
+            QCOMPARE(w.findChild<OptionGroup*>(QStringLiteral("OptSpeed"))->selected(), 2);
+            QCOMPARE(w.findChild<OptionGroup*>(QStringLiteral("OptBandR"))->selected(), 1);
+            QCOMPARE(w.findChild<OptionGroup*>(QStringLiteral("OptQRG"))->selected(), 1);
+            QCOMPARE(w.findChild<QLabel*>(QStringLiteral("lblMarkerX"))->text(),
+                     QStringLiteral("3640"));
+            w.findChild<QLineEdit*>(QStringLiteral("Text6"))->setText(QStringLiteral("vvv test"));
+            w.findChild<OptionGroup*>(QStringLiteral("OptBandR"))->setSelected(5);
+            w.findChild<OptionGroup*>(QStringLiteral("OptBandV"))->setSelected(2);
+            w.close();
+        }
+        const QList<QByteArray> lines = FileLines(file);
+        QCOMPARE(lines.size(), 47);
+        QCOMPARE(lines[0], QByteArray("2"));
+        QCOMPARE(lines[1], QByteArray("#TRUE#"));  // the text-select toggle, restored from -1
+        QCOMPARE(lines[2], QByteArray("#FALSE#")); // the loop toggle
+        QCOMPARE(lines[3], QByteArray("\"Text1\""));
+        QCOMPARE(lines[4], QByteArray("\"vvv test\""));
+        QCOMPARE(lines[19], QByteArray("\"3640\""));
+        QCOMPARE(lines[29], QByteArray("#TRUE#"));
+        QCOMPARE(lines[33], QByteArray("5")); // the last transverter band
+        QCOMPARE(lines[34], QByteArray("144000"));
+    }
+
+    void wheelScrollsBothGridsByWholeNotches() {
+        ScratchDir dir;
+        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
+        MainWindow w(TestOptions(&board));
+        w.resize(1000, 700);
+        w.show();
+        QStandardItemModel beacons(200, 4), log(200, 4);
+        QTableView* grid = w.beaconGrid();
+        grid->setModel(&beacons);
+        auto* logbook = qobject_cast<StationWindow*>(w.window(5));
+        QVERIFY(logbook && logbook->grid());
+        logbook->grid()->setModel(&log);
+        logbook->grid()->resize(400, 300);
+        QCoreApplication::processEvents();
+        grid->verticalScrollBar()->setValue(50);
+        logbook->grid()->verticalScrollBar()->setValue(60);
+
+        auto wheel = [&](int delta) {
+            QWheelEvent e(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(grid->viewport(), &e);
+        };
+        wheel(60);
+        QCOMPARE(grid->verticalScrollBar()->value(), 50);
+        QCOMPARE(logbook->grid()->verticalScrollBar()->value(), 60);
+        wheel(60);
+        QCOMPARE(grid->verticalScrollBar()->value(), 49);
+        QCOMPARE(logbook->grid()->verticalScrollBar()->value(), 59);
+        wheel(-360); // towards the user: three notches down
+        QCOMPARE(grid->verticalScrollBar()->value(), 52);
+        QCOMPARE(logbook->grid()->verticalScrollBar()->value(), 62);
+        grid->setModel(nullptr);
+        logbook->grid()->setModel(nullptr);
+    }
+
+    void menuOpensEachWindowOnce() {
+        ScratchDir dir;
+        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
+        MainWindow w(TestOptions(&board));
+        w.show();
+        const struct {
+            const char* action;
+            const char* caption;
+            const char* window;
+            const char* title;
+        } items[] = {
+            {"mnuInitial", "&Initial", "form2", "Initial"},
+            {"mnuPacket", "&Packet", "form3", "FarscanPacket"},
+            {"mnuGPS", "&GPSLoc", "form4", "FarscanGPSLoc"},
+            {"mnuFarscanLog", "&FarscanLog", "form5", "FarscanLog"},
+            {"mnuQSL", "&QSL", "Form6", "FarscanQSL"},
+        };
+        QList<QAction*> actions = w.menuBar()->actions();
+        QCOMPARE(actions.size(), 5);
+        for (int i = 0; i < 5; ++i) {
+            QAction* a = actions[i];
+            QCOMPARE(a->objectName(), QString::fromLatin1(items[i].action));
+            QCOMPARE(a->text(), QString::fromLatin1(items[i].caption));
+            a->trigger();
+            QWidget* opened = w.window(i + 2);
+            QVERIFY(opened && opened->isVisible());
+            QVERIFY(!opened->isModal());
+            QCOMPARE(opened->objectName(), QString::fromLatin1(items[i].window));
+            QCOMPARE(opened->windowTitle(), QString::fromLatin1(items[i].title));
+            a->trigger();
+            QCOMPARE(w.window(i + 2), opened);
+        }
+        QVERIFY(!w.window(1));
+        QPointer<QWidget> logbook = w.window(5);
+        w.close();
+        QVERIFY2(logbook.isNull(), "unload closes every other window");
+    }
+
+    void beaconFieldsTypeCapitals() {
+        ScratchDir dir;
+        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
+        MainWindow w(TestOptions(&board));
+        w.show();
+        auto* beacon = w.findChild<QLineEdit*>(QStringLiteral("txtBeacon"));
+        auto* locator = w.findChild<QLineEdit*>(QStringLiteral("txtLocB"));
+        QTest::keyClicks(beacon, QStringLiteral("q0abc/b"));
+        QTest::keyClicks(locator, QStringLiteral("jo62qm"));
+        QCOMPARE(beacon->text(), QStringLiteral("Q0ABC/B"));
+        QCOMPARE(locator->text(), QStringLiteral("JO62QM"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Farscan BCN 2.1.3"));
+    }
+
+    void weatherPageIsFetchedOnlyWhenSwitchedOn() {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        int requests = 0;
+        // A page with the four keys past position 3000, readings at their fixed offsets.
+        QString page(3100, QLatin1Char('.'));
+        auto put = [&page](int pos1, const QString& text) {
+            page.replace(pos1 - 1, text.size(), text);
+        };
+        page += QString(400, QLatin1Char('.'));
+        put(3001, QStringLiteral("Outside Humidity"));
+        put(3001 + 61, QStringLiteral("87%"));
+        put(3101, QStringLiteral("Dew Point"));
+        put(3101 + 54, QStringLiteral("4.2 C"));
+        put(3201, QStringLiteral("Barometer"));
+        put(3201 + 54, QStringLiteral("1013.2hPa"));
+        put(3301, QStringLiteral("Average Wind Speed"));
+        put(3301 + 62, QStringLiteral("12.0 km/h"));
+        const QByteArray body = page.toLatin1();
+        connect(&server, &QTcpServer::newConnection, &server, [&] {
+            QTcpSocket* s = server.nextPendingConnection();
+            ++requests;
+            connect(s, &QTcpSocket::readyRead, s, [s, body] {
+                s->readAll();
+                s->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                         QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                s->disconnectFromHost();
+            });
+        });
+        EnvGuard url("FARSCAN_WEATHER_URL", QByteArray("http://127.0.0.1:") +
+                                                QByteArray::number(server.serverPort()) +
+                                                "/weather.htm");
+        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
+        {
+            ScratchDir dir;
+            MainWindow w(TestOptions(&board));
+            w.show();
+            QTest::qWait(300);
+            QCOMPARE(requests, 0);
+        }
+        {
+            ScratchDir dir;
+            LoadSettings();
+            SettingsTable[Settings::WeatherFetch] = SettingValue::boolean(true);
+            SaveSettings();
+            MainWindow w(TestOptions(&board));
+            w.show();
+            auto* label = w.findChild<QLabel*>(QStringLiteral("Label28"));
+            QVERIFY(WaitFor([&] { return !label->text().isEmpty(); }, 5000));
+            QCOMPARE(requests, 1);
+            QCOMPARE(label->text(), QStringLiteral("87% : 4.2 C : 1013.2hPa : 12.0 km/h"));
+        }
+    }
+
+    void terminationSignalClosesThroughUnload() {
+        ScratchDir dir;
+        QProcess farscan;
+        farscan.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("FARSCAN_NO_VIDEO"), QStringLiteral("1"));
+        env.insert(QStringLiteral("FARSCAN_DATA_DIR"), dir.path());
+        farscan.setProcessEnvironment(env);
+        farscan.start(QStringLiteral(FARSCAN_BINARY), {});
+        QVERIFY(farscan.waitForStarted());
+        const QString file = dir.file(QStringLiteral("Farscan.txt"));
+        QVERIFY(WaitFor([&] { return FileLines(file).size() == 47; }, 20000));
+        QTest::qWait(500); // let the window come up
+        ::kill(pid_t(farscan.processId()), SIGTERM);
+        QVERIFY(farscan.waitForFinished(20000));
+        QCOMPARE(farscan.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(farscan.exitCode(), 0);
+        const QList<QByteArray> lines = FileLines(file);
+        QCOMPARE(lines.size(), 47);
+        QCOMPARE(lines[3], QByteArray("\"Text1\""));
+        QCOMPARE(lines[1], QByteArray("#TRUE#"));
+    }
+};
+
+int main(int argc, char** argv) {
+    EnsureApplication();
+    MainWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"

@@ -1,0 +1,101 @@
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+void EnsureApplication() {
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "farscan-test";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    // Never destroyed: Qt's own statics may already be gone when the program exits.
+    static QApplication* app = new QApplication(argc, argv);
+    Q_UNUSED(app);
+}
+
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!pred()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+ScratchDir::ScratchDir() : m_previous(QDir::currentPath()) {
+    QDir::setCurrent(m_dir.path());
+}
+
+ScratchDir::~ScratchDir() {
+    QDir::setCurrent(m_previous);
+}
+
+PtyPair::PtyPair() {
+    char name[256] = {};
+    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        m_master = m_slave = -1;
+        return;
+    }
+    termios t{};
+    ::tcgetattr(m_slave, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(m_slave, TCSANOW, &t);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_slavePath = QString::fromLocal8Bit(name);
+}
+
+PtyPair::~PtyPair() {
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_slave >= 0)
+        ::close(m_slave);
+}
+
+QByteArray PtyPair::readAvailable(int quietMs) {
+    QByteArray out;
+    for (;;) {
+        // Keep the program's event loop turning: its writes are flushed from there.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        pollfd p{m_master, POLLIN, 0};
+        if (::poll(&p, 1, quietMs) <= 0) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            if (::poll(&p, 1, 0) <= 0)
+                return out;
+        }
+        char buf[512];
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n <= 0)
+            return out;
+        out.append(buf, int(n));
+    }
+}
+
+bool PtyPair::write(const QByteArray& bytes) {
+    return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+}
+
+EnvGuard::EnvGuard(const char* name, const QByteArray& value)
+    : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name)) {
+    qputenv(name, value);
+}
+
+EnvGuard::~EnvGuard() {
+    if (m_had)
+        qputenv(m_name.constData(), m_old);
+    else
+        qunsetenv(m_name.constData());
+}
