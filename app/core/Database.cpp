@@ -1,0 +1,317 @@
+#include "Database.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QUrl>
+#include <atomic>
+
+QString DbConnectionText;
+
+namespace {
+
+QString& dataFolderOverride() {
+    static QString folder;
+    return folder;
+}
+
+bool makeFolder(const QString& folder) {
+    return QDir().mkpath(folder);
+}
+
+QString connectionName() {
+    static std::atomic<quint64> counter{0};
+    return QStringLiteral("farscan-db-%1").arg(++counter);
+}
+
+// Column definitions of a new database. The first 31 logtab columns follow the outside logging
+// program's layout; the last three are this program's Google Earth columns.
+struct ColumnDef {
+    const char* name;
+    const char* type;
+};
+
+const ColumnDef logColumns[] = {
+    {"ID", "INTEGER PRIMARY KEY"},
+    {"Date", "TEXT"}, // ISO date yyyy-MM-dd, so that text order is date order
+    {"GMT", "TEXT"},  // ISO time HH:mm:ss
+    {"Callsign", "text(20)"},
+    {"Band", "TEXT"}, // kHz as text, matched with LIKE '10368%'
+    {"mode", "text(10)"},
+    {"rsts", "text(10)"},
+    {"rstr", "text(10)"},
+    {"nrs", "text(10)"}, // contest numbers sent and received
+    {"nrr", "text(10)"},
+    {"Grid", "text(10)"},
+    {"Nam", "text(50)"},
+    {"QTH", "text(50)"},
+    {"DXCC", "text(50)"},
+    {"QRB", "INTEGER"},
+    {"QTF", "INTEGER"},
+    {"Prop", "text(10)"},
+    {"QSL", "text(5)"},
+    {"QSLvia", "text(20)"},
+    {"QSLsent", "text(5)"},
+    {"QSLdate", "TEXT"},
+    {"Power", "text(10)"},
+    {"Rig", "text(50)"},
+    {"Antenna", "text(50)"},
+    {"MyGrid", "text(10)"},
+    {"CQzone", "text(5)"},
+    {"ITUzone", "text(5)"},
+    {"Contest", "text(30)"},
+    {"Operator", "text(20)"},
+    {"Comment", "text(250)"},
+    {"Changed", "TEXT"},
+    {"GEdata", "text(250)"},
+    {"GEpoly", "text(250)"},
+    {"GEgridXY", "text(250)"},
+};
+
+const ColumnDef dxccColumns[] = {
+    {"ID", "INTEGER PRIMARY KEY"}, {"dxcccode", "text(20)"}, // LIKE pattern matched against a
+                                                             // callsign, e.g. "DL%"
+    {"Country", "text(60)"}, // the country entry stored in logtab.DXCC
+    {"Prefix", "text(20)"},        {"Continent", "text(5)"}, {"CQzone", "text(5)"},
+    {"ITUzone", "text(5)"},
+};
+
+const ColumnDef beaconColumns[] = {
+    {"ID", "INTEGER PRIMARY KEY"},
+    {"beacon", "text(30)"},
+    {"qrg", "DOUBLE"}, // kHz; numeric so that the frequency sort is numeric
+    {"Locator", "text(10)"},
+    {"Equipment", "text(250)"},
+    {"Status", "text(20)"},
+    {"GEpoly", "text(250)"},
+    {"GEdata", "text(250)"},
+    {"GEgridXY", "text(250)"},
+};
+
+template <size_t N> QStringList names(const ColumnDef (&cols)[N]) {
+    QStringList out;
+    for (const auto& c : cols)
+        out << QString::fromLatin1(c.name);
+    return out;
+}
+
+template <size_t N> QString createStatement(const char* table, const ColumnDef (&cols)[N]) {
+    QStringList parts;
+    for (const auto& c : cols)
+        parts << QStringLiteral("\"%1\" %2").arg(QLatin1String(c.name), QLatin1String(c.type));
+    return QStringLiteral("CREATE TABLE \"%1\" (%2)")
+        .arg(QLatin1String(table), parts.join(QStringLiteral(", ")));
+}
+
+void setError(QString* error, const QString& text) {
+    if (error)
+        *error = text;
+}
+
+} // namespace
+
+QStringList DbLogColumns() {
+    return names(logColumns);
+}
+QStringList DbDxccColumns() {
+    return names(dxccColumns);
+}
+QStringList DbBeaconColumns() {
+    return names(beaconColumns);
+}
+
+void SetDataFolderOverride(const QString& folder) {
+    dataFolderOverride() = folder;
+}
+
+QString DataFolderFrom(const QString& overrideFolder, const QString& executableFolder,
+                       const QString& userDataFolder) {
+    if (!overrideFolder.isEmpty()) {
+        makeFolder(overrideFolder);
+        return overrideFolder;
+    }
+    if (!executableFolder.isEmpty()) {
+        const QFileInfo exe(executableFolder);
+        if (QFileInfo::exists(QDir(executableFolder).filePath(QString::fromLatin1(DbFileName))) ||
+            (exe.isDir() && exe.isWritable()))
+            return executableFolder;
+    }
+    makeFolder(userDataFolder);
+    return userDataFolder;
+}
+
+QString DataFolder() {
+    QString override = dataFolderOverride();
+    if (override.isEmpty())
+        override = qEnvironmentVariable("FARSCAN_DATA_DIR");
+    const QString exeFolder =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    QString user = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (user.isEmpty())
+        user = QDir::homePath();
+    return DataFolderFrom(override, exeFolder, user);
+}
+
+QString BuildConnectionText(const QString& folder) {
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + folder +
+           QStringLiteral("\\") + QStringLiteral("backup.mdb;Mode=Read|Write");
+}
+
+QString ConnectionTextToPath(const QString& connectionText) {
+    static const QString key = QStringLiteral("data source=");
+    const int at = connectionText.indexOf(key, 0, Qt::CaseInsensitive);
+    if (at < 0)
+        return {};
+    const int start = at + key.size();
+    int end = connectionText.indexOf(QLatin1Char(';'), start);
+    if (end < 0)
+        end = connectionText.size();
+    const QString source = connectionText.mid(start, end - start).trimmed();
+    if (source.isEmpty())
+        return {};
+    const int slash = source.lastIndexOf(QLatin1Char('\\'));
+    if (slash < 0)
+        return QDir::cleanPath(source);
+    const QString folder = source.left(slash);
+    const QString name = source.mid(slash + 1);
+    if (folder.isEmpty())
+        return QDir::cleanPath(QDir::rootPath() + name);
+    return QDir::cleanPath(QDir(folder).filePath(name));
+}
+
+bool EnsureDatabase(const QString& path, QString* error) {
+    const QFileInfo target(path);
+    if (target.exists() || target.isSymLink()) {
+        if (target.isDir()) {
+            setError(error, QStringLiteral("The database path is a folder: %1").arg(path));
+            return false;
+        }
+        return true;
+    }
+    if (!makeFolder(target.absolutePath())) {
+        setError(error, QStringLiteral("Cannot create the folder %1").arg(target.absolutePath()));
+        return false;
+    }
+    const QString temp = path + QStringLiteral(".new-%1").arg(QCoreApplication::applicationPid());
+    QFile::remove(temp);
+    QString failure;
+    {
+        DbHandle handle(temp, true);
+        if (!handle.isOpen()) {
+            failure = handle.openError();
+        } else {
+            QSqlQuery query(handle.database());
+            const QString statements[] = {
+                createStatement("logtab", logColumns),
+                createStatement("dxccdata", dxccColumns),
+                createStatement("PNT_Beacon", beaconColumns),
+            };
+            for (const QString& statement : statements) {
+                if (!query.exec(statement)) {
+                    failure = query.lastError().text();
+                    break;
+                }
+            }
+        }
+    }
+    if (failure.isEmpty() && !QFile::rename(temp, path))
+        failure = QFileInfo::exists(path)
+                      ? QString() // created meanwhile by someone else: theirs stands
+                      : QStringLiteral("Cannot rename %1 to %2").arg(temp, path);
+    QFile::remove(temp);
+    if (!failure.isEmpty()) {
+        setError(error, QStringLiteral("Cannot create the database %1: %2").arg(path, failure));
+        return false;
+    }
+    return true;
+}
+
+DbHandle::DbHandle(const QString& path, bool create) : m_name(connectionName()), m_path(path) {
+    if (path.isEmpty()) {
+        m_openError = QStringLiteral("The connection text names no database file");
+        return;
+    }
+    const QFileInfo info(path);
+    if (!create && !info.isFile()) {
+        m_openError = QStringLiteral("Database file not found: %1").arg(path);
+        return;
+    }
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    if (!m_db.isValid()) {
+        m_openError = QStringLiteral("The SQLite driver of QtSql is not available");
+        return;
+    }
+    // mode=rw makes SQLite itself refuse to create a file that has vanished since the check.
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+    m_db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded) +
+                         (create ? QStringLiteral("?mode=rwc") : QStringLiteral("?mode=rw")));
+    if (!m_db.open()) {
+        m_openError = QStringLiteral("Cannot open %1: %2").arg(path, m_db.lastError().text());
+        return;
+    }
+    // SQLite reads the file lazily: read the schema now so that a file that is no SQLite
+    // database (a Jet file copied from Windows) fails here, before anything else.
+    QSqlQuery probe(m_db);
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !probe.next()) {
+        m_openError = QStringLiteral("Cannot read %1: %2").arg(path, probe.lastError().text());
+        probe = QSqlQuery();
+        m_db.close();
+        return;
+    }
+    m_open = true;
+}
+
+DbHandle::~DbHandle() {
+    if (m_db.isValid())
+        m_db.close();
+    m_db = QSqlDatabase();
+    if (QSqlDatabase::contains(m_name))
+        QSqlDatabase::removeDatabase(m_name);
+}
+
+bool DbHandle::fileStillThere(QString* error) const {
+    if (!m_open) {
+        setError(error, QStringLiteral("The connection is not open"));
+        return false;
+    }
+    if (!QFileInfo(m_path).isFile()) {
+        setError(error, QStringLiteral("Database file not found: %1").arg(m_path));
+        return false;
+    }
+    return true;
+}
+
+bool DbConnection::open(const QString& connectionText) {
+    m_handle.reset();
+    m_lastError.clear();
+    auto handle = std::make_shared<DbHandle>(ConnectionTextToPath(connectionText), false);
+    if (!handle->isOpen()) {
+        m_lastError = handle->openError();
+        return false;
+    }
+    m_handle = std::move(handle);
+    return true;
+}
+
+bool DbConnection::execute(const QString& statement) {
+    m_lastError.clear();
+    if (!m_handle) {
+        m_lastError = QStringLiteral("The connection is not open");
+        return false;
+    }
+    if (!m_handle->fileStillThere(&m_lastError))
+        return false;
+    QSqlQuery query(m_handle->database());
+    if (!query.exec(statement)) {
+        m_lastError = query.lastError().text();
+        if (m_lastError.trimmed().isEmpty())
+            m_lastError = QStringLiteral("The statement failed: %1").arg(statement);
+        return false;
+    }
+    return true;
+}
