@@ -63,6 +63,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
 
     setObjectName(QStringLiteral("form1"));
     setWindowTitle(QString::fromLatin1(kCaption));
+    resize(1100, 760);
     buildControls();
     buildMenu();
     load();
@@ -121,7 +122,10 @@ void MainWindow::buildControls() {
     statusLayout->addWidget(m_formatFre, 2, 0, 1, 2);
     statusLayout->addWidget(m_lblReflvl, 3, 0, 1, 2);
     statusLayout->addWidget(m_label28, 4, 0, 1, 2);
-    statusLayout->addWidget(m_lblMarkerX, 5, 0);
+    auto* markerRow = new QHBoxLayout;
+    markerRow->addWidget(new QLabel(tr("Marker:"), status));
+    markerRow->addWidget(m_lblMarkerX, 1);
+    statusLayout->addLayout(markerRow, 5, 0);
     statusLayout->addWidget(m_image1, 5, 1);
     m_textBox1 = new QPlainTextEdit(status);
     m_textBox1->setObjectName(QStringLiteral("TextBox1"));
