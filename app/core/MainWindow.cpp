@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "BoardLibrary.h"
+#include "Database.h"
 #include "OptionGroup.h"
 #include "ProgramState.h"
 #include "Settings.h"
@@ -338,6 +339,7 @@ void MainWindow::load() {
         m_optQrg->setSelected(1);
         m_bandIndex = int(SettingsTable[BandIndex].toInt(1));
         m_optBandR->setSelected(m_bandIndex);
+        DbConnectionText = BuildConnectionText(DataFolder());
     });
     // 10. The transceivers and the rotor, then the sensor box's start command.
     runStep("Com1", [this] { openComPort(1, Com1Enabled, Com1Port, Com1Settings); });
@@ -379,7 +381,13 @@ void MainWindow::load() {
             m_vcx->connectFirstCamera();
         redrawOverlay();
     });
-    // 16. The databases and the beacon grid are opened by the beacon directory.
+    // 16. The database; a data folder without one gets a new, empty one. Filling the beacon
+    // grid from it comes with the beacon directory.
+    runStep("database", [] {
+        QString error;
+        if (!EnsureDatabase(ConnectionTextToPath(DbConnectionText), &error))
+            qWarning("Database not available: %s", qPrintable(error));
+    });
 
     m_timer->start();
 }

@@ -1,3 +1,4 @@
+#include "Database.h"
 #include "MainWindow.h"
 
 #include <QApplication>
@@ -50,7 +51,13 @@ int main(int argc, char** argv) {
     QCommandLineOption noVideo(QStringLiteral("no-video"),
                                QStringLiteral("Do not connect a camera to the preview."));
     parser.addOption(noVideo);
+    QCommandLineOption dataDir(QStringLiteral("data-dir"),
+                               QStringLiteral("Folder of the station database backup.mdb."),
+                               QStringLiteral("folder"));
+    parser.addOption(dataDir);
     parser.process(app);
+    if (parser.isSet(dataDir))
+        SetDataFolderOverride(parser.value(dataDir));
 
     MainWindowOptions options;
     options.video = !parser.isSet(noVideo) && qEnvironmentVariableIsEmpty("FARSCAN_NO_VIDEO");

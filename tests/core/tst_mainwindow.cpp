@@ -1,4 +1,5 @@
 #include "BoardLibrary.h"
+#include "Database.h"
 #include "MainWindow.h"
 #include "OptionGroup.h"
 #include "Settings.h"
@@ -72,8 +73,13 @@ MainWindowOptions TestOptions(BoardLibrary* board) {
 
 class MainWindowTest : public QObject {
     Q_OBJECT
+    QTemporaryDir m_data;
 private slots:
-    void initTestCase() { qunsetenv("FARSCAN_WEATHER_URL"); }
+    void initTestCase() {
+        qunsetenv("FARSCAN_WEATHER_URL");
+        // Keep the database out of the build folder.
+        qputenv("FARSCAN_DATA_DIR", m_data.path().toLocal8Bit());
+    }
 
     void startUpSendsTheStationBytes() {
         ScratchDir dir;
@@ -175,6 +181,18 @@ private slots:
         QCOMPARE(lines[29], QByteArray("#TRUE#"));
         QCOMPARE(lines[33], QByteArray("5")); // the last transverter band
         QCOMPARE(lines[34], QByteArray("144000"));
+    }
+
+    void aDataFolderWithoutDatabaseGetsOne() {
+        ScratchDir dir;
+        EnvGuard data("FARSCAN_DATA_DIR", dir.path().toLocal8Bit());
+        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
+        MainWindow w(TestOptions(&board));
+        QCOMPARE(DbConnectionText, QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
+                                       dir.path() + QStringLiteral("\\backup.mdb;Mode=Read|Write"));
+        QVERIFY(QFile::exists(dir.file(QStringLiteral("backup.mdb"))));
+        DbConnection db;
+        QVERIFY2(db.open(DbConnectionText), qPrintable(db.lastError()));
     }
 
     void wheelScrollsBothGridsByWholeNotches() {
