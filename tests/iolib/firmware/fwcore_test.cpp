@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -313,6 +314,99 @@ TEST_F(FwCore, UnanswerableTransfersWaitForTheNextAnswer) {
 
     EXPECT_EQ(readStatus(), PFW_STATUS_REJECTED);
     EXPECT_EQ(readStatus(), 0u);
+}
+
+TEST_F(FwCore, RejectAnswersFromTheHeaderAlone) {
+    setLatches({1, 2, 3, 4, 5});
+    // A valid port-state command whose payload did not fit: nothing is applied.
+    Bytes xfer =
+        command(PFW_CMD_SET_PORT_STATE, 21, portRecord({0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 0, true);
+    Bytes answer(8, 0xEE);
+    EXPECT_EQ(pfw_reject(&st, xfer.data(), answer.data(), 8), 4);
+    EXPECT_EQ(Bytes(answer.begin(), answer.begin() + 4), (Bytes{21, PFW_STATUS_REJECTED, 0, 0}));
+    EXPECT_EQ(latches(), (std::array<uint8_t, 5>{1, 2, 3, 4, 5}));
+
+    // Without an answer the rejection waits for the next one.
+    xfer = command(PFW_CMD_SET_PORT_DIR, 22, Bytes(10, 0));
+    EXPECT_EQ(pfw_reject(&st, xfer.data(), answer.data(), 8), 0);
+    EXPECT_EQ(readStatus(), PFW_STATUS_REJECTED);
+}
+
+// Feeds a transfer in packets of `maxPacket` bytes (the last one short) until the collector
+// reports completion; returns how many packets it took and leaves the stored bytes in `buf`.
+int collectAll(pfw_collector& c, Bytes& buf, const Bytes& xfer, uint16_t maxPacket) {
+    pfw_collect_reset(&c);
+    size_t off = 0;
+    int packets = 0;
+    do {
+        size_t n = std::min<size_t>(maxPacket, xfer.size() - off);
+        ++packets;
+        if (pfw_collect(&c, buf.data(), static_cast<uint16_t>(buf.size()), xfer.data() + off,
+                        static_cast<uint16_t>(n), maxPacket))
+            return packets;
+        off += n;
+    } while (off < xfer.size());
+    return -packets; // never completed
+}
+
+TEST(FwCollect, JoinsPacketsUpToTheDeclaredLength) {
+    pfw_collector c;
+    Bytes buf(512, 0);
+    // 16 + 5 * 16 = 96 bytes at full speed: 64 + 32.
+    Bytes payload;
+    for (int r = 0; r < 5; ++r) {
+        Bytes rec = portRecord({0, static_cast<uint8_t>(r), 255, 0, 255, 0, 255, 0, 255, 0});
+        payload.insert(payload.end(), rec.begin(), rec.end());
+    }
+    Bytes xfer = command(PFW_CMD_SET_PORT_STATE, 1, payload);
+    EXPECT_EQ(collectAll(c, buf, xfer, 64), 2);
+    EXPECT_EQ(c.received, 96u);
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 96), xfer);
+
+    // Exactly two full packets: complete on the declared length, no short packet needed.
+    Bytes exact = command(PFW_CMD_SET_PORT_STATE, 2, Bytes(112, 0));
+    EXPECT_EQ(collectAll(c, buf, exact, 64), 2);
+    EXPECT_EQ(c.received, 128u);
+
+    // A header alone at high speed.
+    EXPECT_EQ(collectAll(c, buf, command(PFW_CMD_GET_STATUS, 3, {}, 0, true), 512), 1);
+    EXPECT_EQ(c.received, 16u);
+}
+
+TEST(FwCollect, ShortPacketsEndMalformedTransfers) {
+    pfw_collector c;
+    Bytes buf(512, 0);
+    // Header declares 100 payload bytes, only 10 come: the short packet ends it.
+    Bytes lying = transfer({PFW_CMD_SET_PORT_STATE, 1, false, 0, 100}, Bytes(10, 0));
+    EXPECT_EQ(collectAll(c, buf, lying, 64), 1);
+    EXPECT_EQ(c.received, 26u);
+    // Fewer bytes than a header.
+    EXPECT_EQ(collectAll(c, buf, Bytes(5, 1), 64), 1);
+    EXPECT_EQ(c.received, 5u);
+    // A huge WriteLen does not wrap into a small expected length.
+    Bytes huge = transfer({PFW_CMD_SET_PORT_STATE, 1, false, 0, 0xFFFFFFFFu}, Bytes(48, 0));
+    pfw_collect_reset(&c);
+    EXPECT_EQ(pfw_collect(&c, buf.data(), 512, huge.data(), 64, 64), 0);
+    EXPECT_EQ(c.expected, 0xFFFFFFFFu);
+}
+
+TEST(FwCollect, CountsButDoesNotStoreBeyondTheBuffer) {
+    pfw_collector c;
+    Bytes buf(64, 0);
+    Bytes big = command(PFW_CMD_SET_PORT_STATE, 9, Bytes(160, 0xAB));
+    EXPECT_EQ(collectAll(c, buf, big, 64), 3);
+    EXPECT_EQ(c.received, 176u);
+    EXPECT_EQ(Bytes(buf.begin(), buf.end()), Bytes(big.begin(), big.begin() + 64));
+}
+
+TEST(FwCollect, LeadingZeroLengthPacketIsIgnored) {
+    pfw_collector c;
+    Bytes buf(64, 0);
+    pfw_collect_reset(&c);
+    EXPECT_EQ(pfw_collect(&c, buf.data(), 64, nullptr, 0, 64), 0);
+    EXPECT_EQ(c.received, 0u);
+    Bytes x = command(PFW_CMD_FLUSH, 4);
+    EXPECT_EQ(pfw_collect(&c, buf.data(), 64, x.data(), 16, 64), 1);
 }
 
 TEST(FwCoreLevels, OutputsReadBackTheirLatch) {

@@ -42,8 +42,10 @@ static void apply_pairs(uint8_t* regs, const uint8_t* pairs) {
     }
 }
 
-uint16_t pfw_process(pfw_state* st, const uint8_t* xfer, uint32_t xfer_len, uint8_t* answer,
-                     uint16_t answer_size) {
+/* One command: frames the answer, and carries the command out when `execute` is set and the
+ * lengths fit; anything else is a rejection. */
+static uint16_t handle(pfw_state* st, const uint8_t* xfer, uint32_t xfer_len, uint8_t* answer,
+                       uint16_t answer_size, uint8_t execute) {
     uint32_t read_len;
     uint32_t write_len;
     uint32_t offset;
@@ -74,7 +76,7 @@ uint16_t pfw_process(pfw_state* st, const uint8_t* xfer, uint32_t xfer_len, uint
     }
 
     /* Compared as a difference so that a huge WriteLen cannot wrap the sum. */
-    ok = (uint8_t)(xfer_len - PFW_HEADER_SIZE == write_len);
+    ok = (uint8_t)(execute && xfer_len - PFW_HEADER_SIZE == write_len);
     if (ok) {
         switch (xfer[HDR_COMMAND]) {
         case PFW_CMD_SET_PORT_STATE:
@@ -143,4 +145,41 @@ uint16_t pfw_process(pfw_state* st, const uint8_t* xfer, uint32_t xfer_len, uint
     answer[answer_len - 1] = (uint8_t)((st->status >> 16) & 0xFF);
     st->status = 0;
     return answer_len;
+}
+
+uint16_t pfw_process(pfw_state* st, const uint8_t* xfer, uint32_t xfer_len, uint8_t* answer,
+                     uint16_t answer_size) {
+    return handle(st, xfer, xfer_len, answer, answer_size, 1);
+}
+
+uint16_t pfw_reject(pfw_state* st, const uint8_t* header, uint8_t* answer, uint16_t answer_size) {
+    return handle(st, header, PFW_HEADER_SIZE, answer, answer_size, 0);
+}
+
+void pfw_collect_reset(pfw_collector* c) {
+    c->received = 0;
+    c->expected = 0;
+}
+
+uint8_t pfw_collect(pfw_collector* c, uint8_t* buf, uint16_t buf_size, const uint8_t* packet,
+                    uint16_t n, uint16_t max_packet) {
+    uint16_t i;
+    uint32_t write_len;
+
+    if (n == 0 && c->received == 0)
+        return 0;
+    for (i = 0; i < n; i++) {
+        if (c->received + i < buf_size)
+            buf[(uint16_t)(c->received + i)] = packet[i];
+    }
+    c->received += n;
+    if (c->expected == 0 && c->received >= PFW_HEADER_SIZE && buf_size >= PFW_HEADER_SIZE) {
+        write_len = get_le32(buf + HDR_WRITE_LEN);
+        /* Saturates: a WriteLen near 2^32 must not wrap into a small length. */
+        c->expected =
+            write_len > 0xFFFFFFFFUL - PFW_HEADER_SIZE ? 0xFFFFFFFFUL : write_len + PFW_HEADER_SIZE;
+    }
+    if (c->expected != 0 && c->received >= c->expected)
+        return 1;
+    return (uint8_t)(n < max_packet);
 }

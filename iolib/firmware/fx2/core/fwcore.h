@@ -30,6 +30,9 @@
  *    endpoint stays in step. A transfer shorter than a header, or one whose answer would not fit in
  *    `answer_size` bytes, cannot be answered: it returns 0 and the rejection waits for the next
  *    answer.
+ *
+ * A board receives a transfer as USB packets; pfw_collect() joins them into one buffer and tells
+ * when the transfer is complete. A transfer larger than the buffer is answered with pfw_reject().
  */
 #ifndef PORTIVA_FWCORE_H
 #define PORTIVA_FWCORE_H
@@ -85,6 +88,25 @@ void pfw_init(pfw_state* st);
 /* Runs one command transfer; returns the answer length or 0 (see the contract above). */
 uint16_t pfw_process(pfw_state* st, const uint8_t* xfer, uint32_t xfer_len, uint8_t* answer,
                      uint16_t answer_size);
+
+/* Rejects a command whose payload could not be kept: same reaction as for a malformed one. The
+ * 16-byte header must be present. Returns the answer length or 0. */
+uint16_t pfw_reject(pfw_state* st, const uint8_t* header, uint8_t* answer, uint16_t answer_size);
+
+/* Joins the packets of one command transfer. */
+typedef struct pfw_collector {
+    uint32_t received; /* bytes of the transfer so far, stored or not */
+    uint32_t expected; /* 16 + WriteLen once the header is in, else 0 */
+} pfw_collector;
+
+void pfw_collect_reset(pfw_collector* c);
+
+/* Appends one received packet of n bytes to buf (bytes beyond buf_size are counted, not stored).
+ * Returns 1 when the transfer is complete: 16 + WriteLen bytes arrived, or a packet shorter than
+ * max_packet ended it early. A zero-length packet before any data is ignored. After completion
+ * the transfer occupies min(received, buf_size) bytes; reset before the next one. */
+uint8_t pfw_collect(pfw_collector* c, uint8_t* buf, uint16_t buf_size, const uint8_t* packet,
+                    uint16_t n, uint16_t max_packet);
 
 /* Level byte of a port as the board reads it: output lines give their latch, input lines the
  * level applied from outside. */
