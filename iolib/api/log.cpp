@@ -1,0 +1,22 @@
+#include "api/log.h"
+
+namespace portiva {
+namespace {
+LogSink g_sink = nullptr;
+}
+
+bool LogEnabled() {
+    return g_sink != nullptr;
+}
+
+void SetLogSink(LogSink sink) {
+    g_sink = sink;
+}
+
+void WriteLog(LogLevel level, bool indent, std::string_view text) {
+    if (g_sink) {
+        g_sink(level, indent, std::string(text).c_str());
+    }
+}
+
+} // namespace portiva

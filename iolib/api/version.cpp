@@ -1,0 +1,57 @@
+#include "api/version.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <vector>
+#endif
+
+namespace portiva {
+
+#ifdef _WIN32
+
+namespace {
+void Anchor() {}
+} // namespace
+
+std::string LibraryVersionText() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&Anchor), &module)) {
+        return {};
+    }
+    char file[MAX_PATH] = {};
+    if (!GetModuleFileNameA(module, file, sizeof file)) {
+        return {};
+    }
+    DWORD unused = 0;
+    const DWORD size = GetFileVersionInfoSizeA(file, &unused);
+    if (size == 0 || size >= 8192) {
+        return {};
+    }
+    std::vector<char> block(size);
+    if (!GetFileVersionInfoA(file, 0, size, block.data())) {
+        return {};
+    }
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || !info) {
+        return {};
+    }
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionLS));
+}
+
+#else
+
+// Other platforms carry the version in the file name and SONAME; the build passes it in.
+std::string LibraryVersionText() {
+    return PORTIVA_VERSION_TEXT;
+}
+
+#endif
+
+} // namespace portiva

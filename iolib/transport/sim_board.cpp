@@ -1,0 +1,193 @@
+#include "transport/sim_board.h"
+
+#include <algorithm>
+
+namespace portiva {
+namespace {
+constexpr uint8_t kVendorOut = 0x40;
+constexpr uint8_t kVendorIn = 0xC0;
+constexpr uint8_t kEpCommand = 0x04;
+constexpr uint8_t kEpAnswer = 0x86;
+// Alternate setting 1 carries the bulk endpoints.
+constexpr uint8_t kBulkSetting = 1;
+constexpr uint8_t kLastSetting = 6;
+// The scratch RAM the load request also reaches.
+constexpr uint16_t kScratchStart = 0xE000;
+constexpr uint16_t kScratchEnd = 0xE200;
+// Longest command transfer the simulated firmware collects.
+constexpr uint64_t kMaxTransfer = 1 << 20;
+} // namespace
+
+SimBoard::SimBoard(uint16_t packetSize) : packetSize_(packetSize) {
+    PowerUp();
+}
+
+void SimBoard::PowerUp() {
+    memory_.fill(0);
+    cpuControl_ = 1;
+    running_ = false;
+    loadedSinceHalt_ = false;
+    altSetting_ = 0;
+    pfw_init(&firmware_);
+    answers_.clear();
+    pending_.clear();
+    wrongTransactions_ = 0;
+}
+
+void SimBoard::ClearRecords() {
+    loads_.clear();
+    commands_.clear();
+}
+
+bool SimBoard::Load(uint16_t address, const uint8_t* data, size_t length) {
+    loads_.push_back({address, std::vector<uint8_t>(data, data + length)});
+    if (address == kCpuControl) {
+        if (length != 1) {
+            return false;
+        }
+        const uint8_t value = data[0] & 1;
+        if (value && !cpuControl_) {
+            running_ = false; // halted: the firmware stops and its endpoints empty
+            answers_.clear();
+        } else if (!value && cpuControl_) {
+            running_ = loadedSinceHalt_;
+            if (running_) {
+                pfw_init(&firmware_);
+                firmware_.high_speed = packetSize_ == PFW_PACKET_SIZE_HIGH_SPEED;
+            }
+        }
+        if (value) {
+            loadedSinceHalt_ = false;
+        }
+        cpuControl_ = value;
+        return true;
+    }
+    if (address >= kScratchStart && address + length <= kScratchEnd) {
+        return true; // accepted; nothing of ours lives there
+    }
+    if (address + length > kCodeSize) {
+        return false;
+    }
+    // Code RAM can be written only while the CPU is held.
+    if (!cpuControl_) {
+        return false;
+    }
+    std::copy(data, data + length, memory_.begin() + address);
+    loadedSinceHalt_ = true;
+    return true;
+}
+
+bool SimBoard::ControlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                          const uint8_t* data, size_t length) {
+    (void)index;
+    if (requestType != kVendorOut || request != kLoadRequest || (length && !data)) {
+        return false;
+    }
+    return Load(value, data, length);
+}
+
+bool SimBoard::ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                         uint8_t* data, size_t length) {
+    (void)index;
+    if (requestType != kVendorIn || request != kLoadRequest || (length && !data)) {
+        return false;
+    }
+    if (value == kCpuControl && length == 1) {
+        data[0] = cpuControl_;
+        return true;
+    }
+    if (value + length > kCodeSize) {
+        return false;
+    }
+    std::copy(memory_.begin() + value, memory_.begin() + value + length, data);
+    return true;
+}
+
+bool SimBoard::SetInterface(uint8_t interface, uint8_t setting) {
+    if (interface != 0 || setting > kLastSetting) {
+        return false;
+    }
+    altSetting_ = setting;
+    answers_.clear();
+    return true;
+}
+
+void SimBoard::SetExternalLevels(uint8_t port, uint8_t levels) {
+    if (port < external_.size()) {
+        external_[port] = levels;
+    }
+}
+
+bool SimBoard::BulkOut(uint8_t endpoint, const uint8_t* data, size_t length) {
+    if (altSetting_ != kBulkSetting || (endpoint != kEpCommand && endpoint != 0x02) ||
+        (length && !data)) {
+        return false;
+    }
+    if (endpoint != kEpCommand) {
+        return true; // parallel-bus data: no firmware for it yet, the FIFO takes it
+    }
+    if (!running_) {
+        commands_.emplace_back(data, data + length);
+        return true; // the USB core takes the packet; nobody answers it
+    }
+    // Like the firmware, collect a transfer until the header's WriteLen is complete.
+    pending_.insert(pending_.end(), data, data + length);
+    if (pending_.size() >= PFW_HEADER_SIZE) {
+        const uint64_t expected = PFW_HEADER_SIZE + (static_cast<uint64_t>(pending_[12]) |
+                                                     (static_cast<uint64_t>(pending_[13]) << 8) |
+                                                     (static_cast<uint64_t>(pending_[14]) << 16) |
+                                                     (static_cast<uint64_t>(pending_[15]) << 24));
+        if (pending_.size() < expected && expected <= kMaxTransfer) {
+            return true;
+        }
+    }
+    std::vector<uint8_t> transfer = std::move(pending_);
+    pending_.clear();
+    commands_.push_back(transfer);
+    Execute(transfer);
+    return true;
+}
+
+void SimBoard::Execute(const std::vector<uint8_t>& transfer) {
+    for (uint8_t port = 0; port < PFW_PORT_COUNT; ++port) {
+        firmware_.level[port] = pfw_line_levels(&firmware_, port, external_[port]);
+    }
+    firmware_.ready = ready_;
+    std::vector<uint8_t> answer(0xFFFF);
+    const uint16_t answerLength =
+        pfw_process(&firmware_, transfer.data(), static_cast<uint32_t>(transfer.size()),
+                    answer.data(), static_cast<uint16_t>(answer.size()));
+    if (firmware_.flush_request) {
+        firmware_.flush_request = 0;
+        answers_.clear();
+    }
+    if (answerLength) {
+        answer.resize(answerLength);
+        if (wrongTransactions_) {
+            --wrongTransactions_;
+            answer[0] = static_cast<uint8_t>(answer[0] + 0x80);
+        }
+        answers_.push_back(std::move(answer));
+    }
+}
+
+SimBoard::InResult SimBoard::BulkIn(uint8_t endpoint, uint8_t* data, size_t capacity,
+                                    size_t& received) {
+    received = 0;
+    if (altSetting_ != kBulkSetting || (endpoint != kEpAnswer && endpoint != 0x88)) {
+        return InResult::Stall;
+    }
+    if (endpoint != kEpAnswer || answers_.empty()) {
+        return InResult::Nothing;
+    }
+    std::vector<uint8_t> answer = std::move(answers_.front());
+    answers_.pop_front();
+    if (answer.size() > capacity || (answer.size() && !data)) {
+        return InResult::Stall;
+    }
+    std::copy(answer.begin(), answer.end(), data);
+    received = answer.size();
+    return InResult::Data;
+}
+
+} // namespace portiva

@@ -1,0 +1,85 @@
+// A simulated board at the USB level: the controller's load request and CPU control register on
+// endpoint 0, the alternate setting, and bulk endpoints 0x04/0x86 served by the firmware's own
+// protocol core once downloaded firmware runs. Not thread-safe; callers guard it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "fwcore.h"
+
+namespace portiva {
+
+struct SimLoad {
+    uint16_t address;
+    std::vector<uint8_t> data;
+};
+
+class SimBoard {
+public:
+    static constexpr uint8_t kLoadRequest = 0xA0;
+    static constexpr uint16_t kCpuControl = 0xE600;
+    static constexpr size_t kCodeSize = 0x2000; // program and data RAM of the 8 KB part
+
+    explicit SimBoard(uint16_t packetSize = PFW_PACKET_SIZE_HIGH_SPEED);
+
+    // Power cycle: CPU held in reset, memory cleared, alternate setting 0, nothing queued.
+    void PowerUp();
+
+    // Vendor requests on endpoint 0 (request type 0x40 out, 0xC0 in); false is a stall.
+    bool ControlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                    const uint8_t* data, size_t length);
+    bool ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                   uint8_t* data, size_t length);
+
+    bool SetInterface(uint8_t interface, uint8_t setting);
+    uint8_t AltSetting() const { return altSetting_; }
+
+    enum class InResult { Data, Nothing, Stall };
+    // A transfer on a bulk OUT endpoint; false is a stall.
+    bool BulkOut(uint8_t endpoint, const uint8_t* data, size_t length);
+    // Takes the next queued answer of a bulk IN endpoint. Nothing means the host keeps waiting;
+    // an answer longer than `capacity` overflows the host buffer and stalls.
+    InResult BulkIn(uint8_t endpoint, uint8_t* data, size_t capacity, size_t& received);
+
+    // Observation.
+    bool Running() const { return running_; }
+    uint8_t CpuControl() const { return cpuControl_; }
+    const std::array<uint8_t, kCodeSize>& Memory() const { return memory_; }
+    const std::vector<SimLoad>& Loads() const { return loads_; }
+    const std::vector<std::vector<uint8_t>>& Commands() const { return commands_; }
+    void ClearRecords();
+    const pfw_state& Firmware() const { return firmware_; }
+    size_t QueuedAnswers() const { return answers_.size(); }
+
+    // The outside world and faults.
+    void SetPacketSize(uint16_t size) { packetSize_ = size; }
+    void SetExternalLevels(uint8_t port, uint8_t levels);
+    void SetReady(uint8_t ready) { ready_ = ready; }
+    void RaiseStatus(uint32_t bits) { firmware_.status |= bits; }
+    void WrongTransactionNext(unsigned count) { wrongTransactions_ = count; }
+
+private:
+    bool Load(uint16_t address, const uint8_t* data, size_t length);
+    void Execute(const std::vector<uint8_t>& transfer);
+
+    std::array<uint8_t, kCodeSize> memory_{};
+    uint8_t cpuControl_ = 1;
+    bool running_ = false;
+    bool loadedSinceHalt_ = false;
+    uint8_t altSetting_ = 0;
+    uint16_t packetSize_;
+    pfw_state firmware_{};
+    std::array<uint8_t, PFW_PORT_COUNT> external_{};
+    uint8_t ready_ = 0;
+    unsigned wrongTransactions_ = 0;
+    std::deque<std::vector<uint8_t>> answers_;
+    std::vector<uint8_t> pending_; // a command transfer arriving in pieces
+    std::vector<SimLoad> loads_;
+    std::vector<std::vector<uint8_t>> commands_;
+};
+
+} // namespace portiva

@@ -1,0 +1,80 @@
+// The simulated driver: N boards behind the request blocks and control codes of one of the two
+// Windows drivers, chosen by PORTIVA_SIM and PORTIVA_SIM_DRIVER.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "transport/driver.h"
+#include "transport/sim_board.h"
+#include "transport/test_interface.h"
+
+namespace portiva {
+
+class SimDriver final : public Driver, public test::SimControl {
+public:
+    enum class Format { CyUsb, EzUsb };
+
+    SimDriver(unsigned boards, Format format);
+
+    // Driver
+    std::string CyUsbInterfacePath(const std::string& guid, unsigned index) override;
+    Handle Open(const std::string& path, bool overlapped) override;
+    bool Close(Handle handle) override;
+    IoResult Control(Handle handle, uint32_t code, const void* in, uint32_t inLen, void* out,
+                     uint32_t outLen, uint32_t waitMs) override;
+
+    // SimControl
+    unsigned BoardCount() const override { return static_cast<unsigned>(boards_.size()); }
+    void Reset() override;
+    std::vector<test::DriverCall> Calls() const override { return calls_; }
+    std::vector<test::LoadRecord> Loads(unsigned board) const override;
+    std::vector<std::vector<uint8_t>> Commands(unsigned board) const override;
+    void ClearRecords() override;
+    unsigned OpenHandles() const override { return static_cast<unsigned>(handles_.size()); }
+    bool Running(unsigned board) const override;
+    uint8_t AltSetting(unsigned board) const override;
+    test::PortSnapshot Ports(unsigned board) const override;
+    std::vector<uint8_t> Memory(unsigned board) const override;
+    void SetPacketSize(unsigned board, uint16_t size) override;
+    void SetExternalLevels(unsigned board, uint8_t port, uint8_t levels) override;
+    void SetReady(unsigned board, uint8_t ready) override;
+    void TimeOutNext(unsigned board, uint8_t endpoint, unsigned count) override;
+    void WrongTransactionNext(unsigned board, unsigned count) override;
+    void RaiseStatus(unsigned board, uint32_t bits) override;
+    void VanishAfter(unsigned board, unsigned calls) override;
+    void Plug(unsigned board, bool present) override;
+
+private:
+    struct Slot {
+        SimBoard board;
+        bool present = true;
+        int vanishCountdown = -1; // calls left before the board disappears; -1 none
+        std::map<uint8_t, unsigned> timeouts;
+    };
+
+    // Board index of the present board with enumeration position `position`; -1 when none.
+    int PresentBoard(unsigned position) const;
+    void Record(int board, uint32_t code, const void* in, uint32_t inLen, const void* out,
+                uint32_t outLen, uint32_t waitMs);
+    IoResult Dispatch(Slot& slot, uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
+                      uint32_t outLen, uint32_t waitMs);
+    IoResult Bulk(Slot& slot, uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t waitMs);
+    Slot* SlotOf(unsigned board);
+    const Slot* SlotOf(unsigned board) const;
+
+    Format format_;
+    std::vector<Slot> boards_;
+    std::map<Handle, unsigned> handles_; // open handle -> board index
+    Handle nextHandle_ = 0x100;
+    std::vector<test::DriverCall> calls_;
+};
+
+// "PORTIVA_SIM" as a board count: a decimal number 0..256; anything else counts as 0.
+unsigned ParseSimBoardCount(const char* text);
+// "PORTIVA_SIM_DRIVER": "ezusb" selects the EzUsb formats, anything else CyUSB.
+SimDriver::Format ParseSimFormat(const char* text);
+
+} // namespace portiva
