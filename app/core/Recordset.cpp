@@ -705,11 +705,13 @@ bool Recordset::deleteCurrent() {
     if (query.numRowsAffected() != 1)
         return fail(QStringLiteral("The row no longer exists in the table"));
     cancelUpdate();
+    const int removed = m_pos;
+    emit rowAboutToBeRemoved(removed);
     m_rows.erase(m_rows.begin() + rowIndex);
-    m_visible.erase(m_visible.begin() + m_pos);
+    m_visible.erase(m_visible.begin() + removed);
     for (int& v : m_visible)
         if (v > rowIndex)
             --v;
-    emit changed();
+    emit rowRemoved(removed);
     return true;
 }

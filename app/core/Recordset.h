@@ -112,9 +112,13 @@ public:
     bool deleteCurrent();
 
 signals:
-    // Rows, their order or their stored content changed (open, close, filter, sort, update,
-    // delete): views rebuild from here.
+    // Rows, their order or their stored content changed (open, close, filter, sort, update):
+    // views rebuild from here.
     void changed();
+    // deleteCurrent() removes visible row `row` after the table has dropped it: views remove
+    // that row between the two signals.
+    void rowAboutToBeRemoved(int row);
+    void rowRemoved(int row);
 
 private:
     enum class Edit { None, Change, AddNew };

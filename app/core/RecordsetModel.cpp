@@ -8,25 +8,37 @@ RecordsetModel::RecordsetModel(std::shared_ptr<Recordset> recordset, QObject* pa
 }
 
 RecordsetModel::~RecordsetModel() {
-    disconnect(m_connection);
+    for (const auto& c : m_connections)
+        disconnect(c);
 }
 
 void RecordsetModel::setRecordset(std::shared_ptr<Recordset> recordset) {
     beginResetModel();
-    disconnect(m_connection);
+    for (const auto& c : m_connections)
+        disconnect(c);
+    m_connections.clear();
     m_recordset = std::move(recordset);
-    if (m_recordset)
-        m_connection = connect(m_recordset.get(), &Recordset::changed, this,
-                               &RecordsetModel::recordsetChanged);
+    if (m_recordset) {
+        Recordset* rs = m_recordset.get();
+        m_connections << connect(rs, &Recordset::changed, this, &RecordsetModel::recordsetChanged)
+                      << connect(rs, &Recordset::rowAboutToBeRemoved, this,
+                                 &RecordsetModel::rowAboutToBeRemoved)
+                      << connect(rs, &Recordset::rowRemoved, this, &RecordsetModel::rowRemoved);
+    }
     endResetModel();
 }
 
 void RecordsetModel::recordsetChanged() {
-    // Our own deletions announce themselves row by row.
-    if (m_removing)
-        return;
     beginResetModel();
     endResetModel();
+}
+
+void RecordsetModel::rowAboutToBeRemoved(int row) {
+    beginRemoveRows(QModelIndex(), row, row);
+}
+
+void RecordsetModel::rowRemoved(int) {
+    endRemoveRows();
 }
 
 int RecordsetModel::rowCount(const QModelIndex& parent) const {
@@ -82,28 +94,12 @@ bool RecordsetModel::removeRows(int row, int count, const QModelIndex& parent) {
         m_lastError = QStringLiteral("The rows are gone");
         return false;
     }
-    bool ok = true;
-    m_removing = true;
+    // Each deletion announces its row through the recordset's signals.
     for (int i = 0; i < count; ++i) {
-        if (!m_recordset->moveTo(row)) {
-            ok = false;
-            break;
+        if (!m_recordset->moveTo(row) || !m_recordset->deleteCurrent()) {
+            m_lastError = m_recordset->lastError();
+            return false;
         }
-        beginRemoveRows(QModelIndex(), row, row);
-        const bool deleted = m_recordset->deleteCurrent();
-        if (!deleted) {
-            // The row stays: close the announcement, and the reset below shows it again.
-            endRemoveRows();
-            ok = false;
-            break;
-        }
-        endRemoveRows();
     }
-    m_removing = false;
-    if (!ok) {
-        m_lastError = m_recordset->lastError();
-        beginResetModel();
-        endResetModel();
-    }
-    return ok;
+    return true;
 }

@@ -37,10 +37,11 @@ public:
 
 private:
     void recordsetChanged();
+    void rowAboutToBeRemoved(int row);
+    void rowRemoved(int row);
 
     std::shared_ptr<Recordset> m_recordset;
     std::function<bool()> m_confirm;
-    QMetaObject::Connection m_connection;
-    bool m_removing = false;
+    QList<QMetaObject::Connection> m_connections;
     QString m_lastError;
 };

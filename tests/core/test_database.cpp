@@ -31,7 +31,7 @@ QByteArray readAll(const QString& path) {
 }
 
 // A fresh database in a temporary folder, reached through the program's connection text.
-class DbTest : public ::testing::Test {
+class DatabaseTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureApplication();
@@ -93,7 +93,7 @@ protected:
     QString m_text;
 };
 
-TEST(DbConnectionText, BuildsTheProgramsTextAndResolvesItAndTheMigrationText) {
+TEST(DatabaseConnectionText, BuildsTheProgramsTextAndResolvesItAndTheMigrationText) {
     const QString folder = QStringLiteral("/srv/station data");
     EXPECT_EQ(BuildConnectionText(folder),
               QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/srv/station "
@@ -108,7 +108,7 @@ TEST(DbConnectionText, BuildsTheProgramsTextAndResolvesItAndTheMigrationText) {
     EXPECT_EQ(ConnectionTextToPath(QStringLiteral("Data Source=;Mode=Read")), QString());
 }
 
-TEST(DbDataFolder, OverrideEnvironmentExecutableFolderAndUserFolder) {
+TEST(DatabaseDataFolder, OverrideEnvironmentExecutableFolderAndUserFolder) {
     EnsureApplication();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -141,7 +141,7 @@ TEST(DbDataFolder, OverrideEnvironmentExecutableFolderAndUserFolder) {
     EXPECT_EQ(DataFolderFrom(fromOption, exe, user), fromOption);
 }
 
-TEST_F(DbTest, NewDatabaseHasTheThreeTablesWithTheirColumns) {
+TEST_F(DatabaseTest, NewDatabaseHasTheThreeTablesWithTheirColumns) {
     DbConnection db;
     ASSERT_TRUE(db.open(m_text)) << db.lastError().toStdString();
     Recordset log;
@@ -170,7 +170,7 @@ TEST_F(DbTest, NewDatabaseHasTheThreeTablesWithTheirColumns) {
     EXPECT_EQ(log.recordCount() + beacons.recordCount() + dxcc.recordCount(), 0);
 }
 
-TEST_F(DbTest, ExistingFileIsLeftByteForByteAndAForeignFileFailsToOpen) {
+TEST_F(DatabaseTest, ExistingFileIsLeftByteForByteAndAForeignFileFailsToOpen) {
     addBeacons();
     const QByteArray before = readAll(m_path);
     ASSERT_FALSE(before.isEmpty());
@@ -204,7 +204,7 @@ TEST_F(DbTest, ExistingFileIsLeftByteForByteAndAForeignFileFailsToOpen) {
     EXPECT_FALSE(error.isEmpty());
 }
 
-TEST_F(DbTest, MissingFileFailsToOpenAndCreatesNothing) {
+TEST_F(DatabaseTest, MissingFileFailsToOpenAndCreatesNothing) {
     QTemporaryDir empty;
     DbConnection db;
     EXPECT_FALSE(db.open(BuildConnectionText(empty.path())));
@@ -230,7 +230,7 @@ TEST_F(DbTest, MissingFileFailsToOpenAndCreatesNothing) {
     EXPECT_FALSE(QFileInfo::exists(m_path));
 }
 
-TEST(DbLike, PercentUnderscoreAndCaseInsensitivity) {
+TEST(DatabaseLike, PercentUnderscoreAndCaseInsensitivity) {
     EXPECT_TRUE(LikeMatches(QStringLiteral("10368850"), QStringLiteral("10368%")));
     EXPECT_TRUE(LikeMatches(QStringLiteral("10368"), QStringLiteral("10368%")));
     EXPECT_FALSE(LikeMatches(QStringLiteral("1036"), QStringLiteral("10368%")));
@@ -253,7 +253,7 @@ TEST(DbLike, PercentUnderscoreAndCaseInsensitivity) {
     EXPECT_TRUE(LikeMatches(QStringLiteral("%%%x"), QStringLiteral("%x")));
 }
 
-TEST_F(DbTest, BandFilterShowsOnlyItsBandAndTheEmptyFilterShowsAll) {
+TEST_F(DatabaseTest, BandFilterShowsOnlyItsBandAndTheEmptyFilterShowsAll) {
     addQsos();
     DbConnection db;
     ASSERT_TRUE(db.open(m_text));
@@ -293,7 +293,7 @@ TEST_F(DbTest, BandFilterShowsOnlyItsBandAndTheEmptyFilterShowsAll) {
     EXPECT_EQ(column(rs, QStringLiteral("Callsign")), QStringList{"DL1AAA"});
 }
 
-TEST_F(DbTest, NumericFrequencyFilterAndMonitorList) {
+TEST_F(DatabaseTest, NumericFrequencyFilterAndMonitorList) {
     addBeacons();
     DbConnection db;
     ASSERT_TRUE(db.open(m_text));
@@ -307,7 +307,7 @@ TEST_F(DbTest, NumericFrequencyFilterAndMonitorList) {
     EXPECT_EQ(column(rs, QStringLiteral("beacon")), QStringList{"Q0XYZ/B"});
 }
 
-TEST_F(DbTest, SearchTextTravelsAsAParameterAndCannotInject) {
+TEST_F(DatabaseTest, SearchTextTravelsAsAParameterAndCannotInject) {
     addBeacons();
     const QString search = QStringLiteral(
         "SELECT beacon, Locator, qrg, Equipment  FROM PNT_beacon where beacon like ?");
@@ -337,7 +337,7 @@ TEST_F(DbTest, SearchTextTravelsAsAParameterAndCannotInject) {
     EXPECT_FALSE(rs.lastError().isEmpty()) << "a missing parameter is an error";
 }
 
-TEST_F(DbTest, SortsNumericallyByFrequencyAndByDateDescending) {
+TEST_F(DatabaseTest, SortsNumericallyByFrequencyAndByDateDescending) {
     addBeacons();
     addQsos();
     DbConnection db;
@@ -375,7 +375,7 @@ TEST_F(DbTest, SortsNumericallyByFrequencyAndByDateDescending) {
     EXPECT_EQ(column(log, QStringLiteral("Callsign")).first(), QStringLiteral("DL1AAA"));
 }
 
-TEST_F(DbTest, WalksForwardAndBackWithEndAndBeginFlags) {
+TEST_F(DatabaseTest, WalksForwardAndBackWithEndAndBeginFlags) {
     addBeacons();
     DbConnection db;
     ASSERT_TRUE(db.open(m_text));
@@ -416,7 +416,7 @@ TEST_F(DbTest, WalksForwardAndBackWithEndAndBeginFlags) {
     EXPECT_EQ(rs.position(), 5);
 }
 
-TEST_F(DbTest, FieldsByNameIgnoreCaseAndByPosition) {
+TEST_F(DatabaseTest, FieldsByNameIgnoreCaseAndByPosition) {
     addBeacons();
     exec({"INSERT INTO dxccdata (dxcccode, Country) VALUES ('DL%', 'Germany')"});
     DbConnection db;
@@ -447,7 +447,7 @@ TEST_F(DbTest, FieldsByNameIgnoreCaseAndByPosition) {
     EXPECT_EQ(dxcc.field(2).toString(), QStringLiteral("Germany"));
 }
 
-TEST_F(DbTest, AddNewAppendsARowThatAnotherConnectionSees) {
+TEST_F(DatabaseTest, AddNewAppendsARowThatAnotherConnectionSees) {
     addBeacons();
     {
         DbConnection db;
@@ -496,7 +496,7 @@ TEST_F(DbTest, AddNewAppendsARowThatAnotherConnectionSees) {
               0);
 }
 
-TEST_F(DbTest, UpdateWritesOnlyTheChangedFieldsOfEachRow) {
+TEST_F(DatabaseTest, UpdateWritesOnlyTheChangedFieldsOfEachRow) {
     addQsos();
     {
         DbConnection db;
@@ -540,7 +540,7 @@ TEST_F(DbTest, UpdateWritesOnlyTheChangedFieldsOfEachRow) {
     EXPECT_EQ(column(check, QStringLiteral("Nam")), (QStringList{"", ""}));
 }
 
-TEST_F(DbTest, RowsUpdatedBeforeAFailureStayUpdated) {
+TEST_F(DatabaseTest, RowsUpdatedBeforeAFailureStayUpdated) {
     addBeacons();
     DbConnection db;
     ASSERT_TRUE(db.open(m_text));
@@ -560,7 +560,7 @@ TEST_F(DbTest, RowsUpdatedBeforeAFailureStayUpdated) {
     EXPECT_EQ(countRows(QStringLiteral("SELECT * FROM PNT_Beacon WHERE GEdata = 'first'")), 1);
 }
 
-TEST_F(DbTest, DeleteRemovesTheRowAndTheNextBecomesCurrent) {
+TEST_F(DatabaseTest, DeleteRemovesTheRowAndTheNextBecomesCurrent) {
     addBeacons();
     DbConnection db;
     ASSERT_TRUE(db.open(m_text));
@@ -582,7 +582,7 @@ TEST_F(DbTest, DeleteRemovesTheRowAndTheNextBecomesCurrent) {
         0);
 }
 
-TEST_F(DbTest, StatementsThatCannotBeWrittenBackAreReadOnly) {
+TEST_F(DatabaseTest, StatementsThatCannotBeWrittenBackAreReadOnly) {
     addBeacons();
     DbConnection db;
     ASSERT_TRUE(db.open(m_text));
@@ -617,7 +617,7 @@ TEST_F(DbTest, StatementsThatCannotBeWrittenBackAreReadOnly) {
     EXPECT_EQ(countRows(QStringLiteral("SELECT * FROM PNT_Beacon")), 6);
 }
 
-TEST_F(DbTest, SchemaStatementsMigrateOldBeaconAndLogTables) {
+TEST_F(DatabaseTest, SchemaStatementsMigrateOldBeaconAndLogTables) {
     QTemporaryDir old;
     const QString path = QDir(old.path()).filePath(QStringLiteral("backup.mdb"));
     ASSERT_TRUE(EnsureDatabase(path));
@@ -690,7 +690,7 @@ TEST_F(DbTest, SchemaStatementsMigrateOldBeaconAndLogTables) {
     EXPECT_EQ(rs.fieldIndex(QStringLiteral("XCoord")), -1);
 }
 
-TEST_F(DbTest, ClosedRecordsetFailsCleanlyAndOutlivesItsConnection) {
+TEST_F(DatabaseTest, ClosedRecordsetFailsCleanlyAndOutlivesItsConnection) {
     addBeacons();
     Recordset rs;
     EXPECT_FALSE(rs.isOpen());
@@ -733,7 +733,7 @@ TEST_F(DbTest, ClosedRecordsetFailsCleanlyAndOutlivesItsConnection) {
     EXPECT_EQ(countRows(QStringLiteral("SELECT * FROM PNT_Beacon WHERE Equipment = 'kept'")), 1);
 }
 
-TEST(DbValueTextTest, WholeNumbersWithoutDecimalsOthersShortest) {
+TEST(DatabaseValueText, WholeNumbersWithoutDecimalsOthersShortest) {
     EXPECT_EQ(DbValueText(QVariant(10368850.0)), QStringLiteral("10368850"));
     EXPECT_EQ(DbValueText(QVariant(144410.5)), QStringLiteral("144410.5"));
     EXPECT_EQ(DbValueText(QVariant(qlonglong(512))), QStringLiteral("512"));
