@@ -1,5 +1,6 @@
 #include "Recordset.h"
 
+#include <QDateTime>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -131,6 +132,22 @@ int compareValues(const QVariant& a, const QVariant& b) {
     }
     default:
         return 0;
+    }
+}
+
+// Dates and times as ISO texts without fractions of a second (the driver would add them).
+QVariant storedForm(const QVariant& v) {
+    if (v.isNull())
+        return v;
+    switch (v.typeId()) {
+    case QMetaType::QDate:
+        return v.toDate().toString(Qt::ISODate);
+    case QMetaType::QTime:
+        return v.toTime().toString(QStringLiteral("HH:mm:ss"));
+    case QMetaType::QDateTime:
+        return v.toDateTime().toString(Qt::ISODate);
+    default:
+        return v;
     }
 }
 
@@ -642,7 +659,7 @@ bool Recordset::update() {
         if (!query.prepare(text))
             return fail(errorText(query, QStringLiteral("Cannot add the row")));
         for (const QVariant& v : values)
-            query.addBindValue(v);
+            query.addBindValue(storedForm(v));
         if (!query.exec())
             return fail(errorText(query, QStringLiteral("Cannot add the row")));
         const QVariant rowid = query.lastInsertId();
@@ -667,7 +684,7 @@ bool Recordset::update() {
             if (!query.prepare(text))
                 return fail(errorText(query, QStringLiteral("Cannot update the row")));
             for (const QVariant& v : values)
-                query.addBindValue(v);
+                query.addBindValue(storedForm(v));
             query.addBindValue(m_rows[rowIndex].rowid);
             if (!query.exec())
                 return fail(errorText(query, QStringLiteral("Cannot update the row")));

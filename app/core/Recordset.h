@@ -93,7 +93,8 @@ public:
     QVariant field(const QString& name) const;
     QVariant field(int index) const;
     // Changes a field of the current row (or of the new row after addNew) in memory; update()
-    // writes it.
+    // writes it. Dates and times are stored as ISO texts ("2026-12-07", "20:15:00"), so that
+    // their text order is their time order.
     bool setField(const QString& name, const QVariant& value);
     bool setField(int index, const QVariant& value);
     // A visible row's stored value without moving; invalid when out of range.

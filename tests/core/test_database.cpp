@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -168,6 +169,8 @@ TEST_F(DatabaseTest, NewDatabaseHasTheThreeTablesWithTheirColumns) {
     ASSERT_GE(dxcc.fieldCount(), 3);
     EXPECT_EQ(dxcc.fieldName(1), QStringLiteral("dxcccode"));
     EXPECT_EQ(log.recordCount() + beacons.recordCount() + dxcc.recordCount(), 0);
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"backup.mdb"})
+        << "the file is built under another name and renamed; nothing else is left";
 }
 
 TEST_F(DatabaseTest, ExistingFileIsLeftByteForByteAndAForeignFileFailsToOpen) {
@@ -515,7 +518,11 @@ TEST_F(DatabaseTest, UpdateWritesOnlyTheChangedFieldsOfEachRow) {
         exec({"UPDATE logtab SET Comment = 'elsewhere' WHERE Callsign = 'DL1AAA'"});
         ASSERT_TRUE(rs.moveFirst());
         ASSERT_TRUE(rs.setField(QStringLiteral("QTF"), 271));
+        ASSERT_TRUE(rs.setField(QStringLiteral("Date"), QDate(2026, 12, 7)));
+        ASSERT_TRUE(rs.setField(QStringLiteral("GMT"), QTime(20, 15, 30, 250)));
         ASSERT_TRUE(rs.update());
+        EXPECT_EQ(rs.field(QStringLiteral("Date")).toString(), QStringLiteral("2026-12-07"));
+        EXPECT_EQ(rs.field(QStringLiteral("GMT")).toString(), QStringLiteral("20:15:30"));
         EXPECT_EQ(rs.field(QStringLiteral("Comment")).toString(), QStringLiteral("elsewhere"))
             << "the row is read back after writing";
         // A pending change is forgotten by cancelUpdate.
