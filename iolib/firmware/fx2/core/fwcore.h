@@ -31,6 +31,19 @@
  *    `answer_size` bytes, cannot be answered: it returns 0 and the rejection waits for the next
  *    answer.
  *
+ * Commands (ReadLen / WriteLen accepted):
+ *    1 CmdSetPortState     0 / n * 16, n >= 1: each record's five (keep-mask, value) pairs are
+ *                          applied in order, latch = (latch AND keep) OR value; the record's delay
+ *                          field paces the pattern generator and is not played here.
+ *    2 CmdSetPortDir       0 / 10: the same on the directions.
+ *    3 CmdGetPortState     5 or 6 / 0: level[0..4], then ready when 6 bytes are asked for.
+ *    7 CmdGetFirmwareInfo  2 / 0: the bulk packet size, 512 or 64, little endian.
+ *   10 CmdGetStatus        0 / 0: nothing but the status (sent when requested).
+ *   11 CmdFlush            0 / 0: sets flush_request.
+ *
+ * sdcc's functions are not reentrant by default: the core uses no recursion and no function
+ * pointers, and one pfw_state is driven from one place at a time.
+ *
  * A board receives a transfer as USB packets; pfw_collect() joins them into one buffer and tells
  * when the transfer is complete. A transfer larger than the buffer is answered with pfw_reject().
  */
