@@ -73,10 +73,10 @@ const ColumnDef logColumns[] = {
     {"GEgridXY", "text(250)"},
 };
 
+// dxcccode is a LIKE pattern matched against a callsign ("DL%"); Country is the entry that
+// the logbook stores in logtab.DXCC. The program reads both by position (1 and 2).
 const ColumnDef dxccColumns[] = {
-    {"ID", "INTEGER PRIMARY KEY"}, {"dxcccode", "text(20)"}, // LIKE pattern matched against a
-                                                             // callsign, e.g. "DL%"
-    {"Country", "text(60)"}, // the country entry stored in logtab.DXCC
+    {"ID", "INTEGER PRIMARY KEY"}, {"dxcccode", "text(20)"}, {"Country", "text(60)"},
     {"Prefix", "text(20)"},        {"Continent", "text(5)"}, {"CQzone", "text(5)"},
     {"ITUzone", "text(5)"},
 };
