@@ -233,6 +233,19 @@ TEST_F(DatabaseTest, MissingFileFailsToOpenAndCreatesNothing) {
     EXPECT_FALSE(QFileInfo::exists(m_path));
 }
 
+TEST(DatabaseFolderNames, BlanksHashesAndUmlautsInTheFolder) {
+    EnsureApplication();
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("Stat ion #2 ?ü%20"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(EnsureDatabase(QDir(folder).filePath(QStringLiteral("backup.mdb"))));
+    DbConnection db;
+    ASSERT_TRUE(db.open(BuildConnectionText(folder))) << db.lastError().toStdString();
+    EXPECT_TRUE(db.execute(QStringLiteral("INSERT INTO PNT_Beacon (beacon) VALUES ('DB0X/B')")));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"backup.mdb"});
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 1);
+}
+
 TEST(DatabaseLike, PercentUnderscoreAndCaseInsensitivity) {
     EXPECT_TRUE(LikeMatches(QStringLiteral("10368850"), QStringLiteral("10368%")));
     EXPECT_TRUE(LikeMatches(QStringLiteral("10368"), QStringLiteral("10368%")));
