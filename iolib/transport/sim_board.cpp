@@ -14,11 +14,10 @@ constexpr uint8_t kLastSetting = 6;
 // The scratch RAM the load request also reaches.
 constexpr uint16_t kScratchStart = 0xE000;
 constexpr uint16_t kScratchEnd = 0xE200;
-// Longest command transfer the simulated firmware collects.
-constexpr uint64_t kMaxTransfer = 1 << 20;
+
 } // namespace
 
-SimBoard::SimBoard(uint16_t packetSize) : packetSize_(packetSize) {
+SimBoard::SimBoard(uint16_t packetSize) : packetSize_(packetSize), joined_(0xFFFF) {
     PowerUp();
 }
 
@@ -31,6 +30,7 @@ void SimBoard::PowerUp() {
     pfw_init(&firmware_);
     answers_.clear();
     pending_.clear();
+    pfw_collect_reset(&collector_);
     wrongTransactions_ = 0;
 }
 
@@ -109,6 +109,8 @@ bool SimBoard::SetInterface(uint8_t interface, uint8_t setting) {
     }
     altSetting_ = setting;
     answers_.clear();
+    pending_.clear();
+    pfw_collect_reset(&collector_);
     return true;
 }
 
@@ -130,33 +132,38 @@ bool SimBoard::BulkOut(uint8_t endpoint, const uint8_t* data, size_t length) {
         commands_.emplace_back(data, data + length);
         return true; // the USB core takes the packet; nobody answers it
     }
-    // Like the firmware, collect a transfer until the header's WriteLen is complete.
-    pending_.insert(pending_.end(), data, data + length);
-    if (pending_.size() >= PFW_HEADER_SIZE) {
-        const uint64_t expected = PFW_HEADER_SIZE + (static_cast<uint64_t>(pending_[12]) |
-                                                     (static_cast<uint64_t>(pending_[13]) << 8) |
-                                                     (static_cast<uint64_t>(pending_[14]) << 16) |
-                                                     (static_cast<uint64_t>(pending_[15]) << 24));
-        if (pending_.size() < expected && expected <= kMaxTransfer) {
-            return true;
+    // The host's transfer reaches the firmware as packets of the bulk packet size; the core
+    // joins them as the firmware does.
+    size_t offset = 0;
+    do {
+        const uint16_t n = static_cast<uint16_t>(std::min<size_t>(packetSize_, length - offset));
+        pending_.insert(pending_.end(), data + offset, data + offset + n);
+        const bool complete =
+            pfw_collect(&collector_, joined_.data(), static_cast<uint16_t>(joined_.size()),
+                        data + offset, n, packetSize_) != 0;
+        offset += n;
+        if (complete) {
+            commands_.push_back(std::move(pending_));
+            pending_.clear();
+            Execute();
+            pfw_collect_reset(&collector_);
         }
-    }
-    std::vector<uint8_t> transfer = std::move(pending_);
-    pending_.clear();
-    commands_.push_back(transfer);
-    Execute(transfer);
+    } while (offset < length);
     return true;
 }
 
-void SimBoard::Execute(const std::vector<uint8_t>& transfer) {
+void SimBoard::Execute() {
     for (uint8_t port = 0; port < PFW_PORT_COUNT; ++port) {
         firmware_.level[port] = pfw_line_levels(&firmware_, port, external_[port]);
     }
     firmware_.ready = ready_;
     std::vector<uint8_t> answer(0xFFFF);
     const uint16_t answerLength =
-        pfw_process(&firmware_, transfer.data(), static_cast<uint32_t>(transfer.size()),
-                    answer.data(), static_cast<uint16_t>(answer.size()));
+        collector_.received > joined_.size()
+            ? pfw_reject(&firmware_, joined_.data(), answer.data(),
+                         static_cast<uint16_t>(answer.size()))
+            : pfw_process(&firmware_, joined_.data(), collector_.received, answer.data(),
+                          static_cast<uint16_t>(answer.size()));
     if (firmware_.flush_request) {
         firmware_.flush_request = 0;
         answers_.clear();

@@ -64,7 +64,7 @@ public:
 
 private:
     bool Load(uint16_t address, const uint8_t* data, size_t length);
-    void Execute(const std::vector<uint8_t>& transfer);
+    void Execute();
 
     std::array<uint8_t, kCodeSize> memory_{};
     uint8_t cpuControl_ = 1;
@@ -77,7 +77,9 @@ private:
     uint8_t ready_ = 0;
     unsigned wrongTransactions_ = 0;
     std::deque<std::vector<uint8_t>> answers_;
-    std::vector<uint8_t> pending_; // a command transfer arriving in pieces
+    std::vector<uint8_t> pending_; // the transfer's bytes as they arrived, for the record
+    std::vector<uint8_t> joined_;  // the core's transfer buffer
+    pfw_collector collector_{};
     std::vector<SimLoad> loads_;
     std::vector<std::vector<uint8_t>> commands_;
 };
