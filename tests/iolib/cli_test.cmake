@@ -1,0 +1,41 @@
+# Runs the portiva tool against simulated boards and checks its output and exit status.
+# cmake -DCLI=<path of portiva> -P cli_test.cmake
+if(NOT CLI)
+  message(FATAL_ERROR "CLI not given")
+endif()
+
+set(failures 0)
+
+# check(<boards> <driver> <expected exit> <expected stdout regex> <expected stderr regex> args...)
+function(check boards driver code out err)
+  set(ENV{PORTIVA_SIM} ${boards})
+  set(ENV{PORTIVA_SIM_DRIVER} ${driver})
+  execute_process(COMMAND ${CLI} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE stdout
+                  ERROR_VARIABLE stderr)
+  if(NOT rc STREQUAL code OR NOT stdout MATCHES "${out}" OR NOT stderr MATCHES "${err}")
+    message(SEND_ERROR "portiva ${ARGN} (PORTIVA_SIM=${boards} ${driver}): exit ${rc}\n"
+                       "stdout: [${stdout}]\nstderr: [${stderr}]\n"
+                       "expected exit ${code}, stdout ~ ${out}, stderr ~ ${err}")
+  endif()
+endfunction()
+
+foreach(driver cyusb ezusb)
+  # The bench routine: start board 0, switch line 13 on, read port 1 back.
+  check(1 ${driver} 0 "^0x20\n$" "^$"
+        init 0 line-dir 0 13 out set-line 0 13 1 get-port 0 1)
+  check(1 ${driver} 0 "^1\n0\nhigh\n$" "^$"
+        init 0 port-dir 0 1 0xFF set-port 0 1 0x02 get-line 0 9 get-line 0 8 speed 0)
+  check(2 ${driver} 0 "^board 0\nboard 1\n1\\.7\\.9\\.0\n$" "^$" list version)
+endforeach()
+
+# Failures: the exit status says so and the errors come with their messages.
+check(1 cyusb 1 "^$" "error 7: Interface is not initialized\\. Call UsbInit\\(\\) before"
+      set-line 0 13 1)
+check(1 cyusb 1 "^$" "get-port failed\nerror 6: Invalid parameter\n" init 0 get-port 0 5)
+check(1 cyusb 1 "^$" "error 2: Device not present" init 1)
+check(0 cyusb 0 "^no board\n$" "^$" list)
+check(1 cyusb 0 "^no error\n$" "^$" errors)
+check(1 cyusb 2 "^$" "^usage: portiva" get-port 0)
+check(1 cyusb 2 "^$" "^usage: portiva" init 0 set-line 0 13 2)
+check(1 cyusb 2 "^$" "^usage: portiva" frobnicate)
+check(1 cyusb 2 "^$" "^usage: portiva")
