@@ -1,0 +1,58 @@
+#pragma once
+
+// The transceivers' CAT language: Yaesu FT-847 5-byte frames (parameters first, operation code
+// last) and FT-991 text commands ending in ";". Frames travel as byte arrays; SerialPort::write
+// sends them as they stand.
+//
+// Writing to a port that is not open (or a null port) sends nothing and answers false; the
+// caller may ignore that and go on.
+
+#include <QByteArray>
+#include <QString>
+
+class SerialPort;
+
+namespace RigCat {
+
+QByteArray CatOnFrame();   // 00 00 00 00 00
+QByteArray ModeUsbFrame(); // 01 00 00 00 07
+QByteArray ModeCwFrame();  // 02 00 00 00 07
+QByteArray PttOnFrame();   // 00 00 00 00 08
+QByteArray PttOffFrame();  // 00 00 00 00 88
+
+// FT-991 texts.
+inline constexpr char ModeCwText[] = "MD03;";
+inline constexpr char ModeUsbText[] = "MD02;";
+inline constexpr char TransmitText[] = "TX1;";
+inline constexpr char ReceiveText[] = "TX0;";
+
+// The frequency frame P1 P2 P3 P4 01 for a digit text. The text is trimmed, then filled up on
+// the right with zeros to 7 digits (fiftyMhzOption) or 8 digits, and packed as BCD, most
+// significant pair first. Empty texts, texts with anything but digits and texts of more than 8
+// digits give an empty array: they name no frequency the frame can carry.
+QByteArray FrequencyFrame(const QString& freqText, bool fiftyMhzOption);
+
+// The FT-991 frequency command "FA" + nine digits of Hz + ";". A text of 7 or 8 digits is in
+// units of 10 Hz, one of 5 or 6 digits in kHz; the Hz value is zero-padded on the left to nine
+// digits ("5020000" gives FA050200000;). Other texts give an empty text.
+QString TextFrequencyCommand(const QString& freqText);
+
+// Writes a frame or a text (characters as bytes) to a port; false when it is null or closed.
+bool Send(SerialPort* port, const QByteArray& bytes);
+bool SendText(SerialPort* port, const QString& text);
+
+// PTT on or off as a 5-byte frame to the given port (used whatever protocol the rig speaks).
+bool SendPtt(SerialPort* port, bool on);
+
+// WaitSeconds(1), then "TX1;" / "TX0;" to com1 (the FT-991 is always on Com1).
+bool SendTransmitText(SerialPort* com1);
+bool SendReceiveText(SerialPort* com1);
+
+} // namespace RigCat
+
+// Waits the given number of seconds while the window keeps working: pending events (timer
+// ticks, clicks) are processed during the wait. Safe when re-entered from an event handled
+// inside the wait: each call returns once its own time is up and no nested wait is left
+// running. Zero or negative seconds return at once.
+void WaitSeconds(int& Seconds);
+void WaitSeconds(int&& Seconds);
