@@ -179,8 +179,12 @@ PORTIVA_API void PORTIVA_CALL UsbGetVersion(char* PVersion) {
     if (!PVersion) {
         return;
     }
-    const std::string version = LibraryVersionText();
-    std::memcpy(PVersion, version.c_str(), version.size() + 1);
+    try {
+        const std::string version = LibraryVersionText().substr(0, 255);
+        std::memcpy(PVersion, version.c_str(), version.size() + 1);
+    } catch (...) {
+        PVersion[0] = '\0';
+    }
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbDevicePresent(uint8_t DevNum) {
@@ -287,8 +291,13 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbRetrieveAllErrors(uint8_t DevNum, Portiv
 }
 
 PORTIVA_API void PORTIVA_CALL UsbSetGuid(const char* pszGuid) {
-    if (pszGuid) {
+    if (!pszGuid) {
+        return;
+    }
+    try {
         SetInterfaceGuid(pszGuid);
+    } catch (...) {
+        // Out of memory: the previous GUID stays.
     }
 }
 

@@ -12,6 +12,6 @@ using LogSink = void (*)(LogLevel level, bool indent, const char* text);
 
 bool LogEnabled();
 void SetLogSink(LogSink sink);
-void WriteLog(LogLevel level, bool indent, std::string_view text);
+void WriteLog(LogLevel level, bool indent, std::string_view text) noexcept;
 
 } // namespace portiva

@@ -109,11 +109,12 @@ void ResetTransportState() {
 }
 
 void SetInterfaceGuid(const char* text) {
-    std::string guid = text ? text : "";
-    if (guid.size() > 255) {
-        guid.resize(255);
+    // At most 255 characters are taken, without reading further into the caller's text.
+    size_t length = 0;
+    while (text && length < 255 && text[length] != '\0') {
+        ++length;
     }
-    g_state.guid = guid;
+    g_state.guid.assign(text ? text : "", length);
 }
 
 const std::string& InterfaceGuid() {

@@ -49,7 +49,9 @@ GUID ParseGuid(const std::string& text) {
     return guid;
 }
 
-HANDLE ToWin(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE ToWin(Handle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 
 class WindowsDriver final : public Driver {
 public:
@@ -138,6 +140,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Driver> MakePlatformDriver() { return std::make_unique<WindowsDriver>(); }
+std::unique_ptr<Driver> MakePlatformDriver() {
+    return std::make_unique<WindowsDriver>();
+}
 
 } // namespace portiva

@@ -113,6 +113,7 @@ TEST_F(FrameTest, PresenceAndInitialisedState) {
     Init(0);
     EXPECT_TRUE(lib.UsbDeviceInitialized(0));
     EXPECT_EQ(CountCalls(kCyGetAlt), ezusb ? 0u : 1u);
+    EXPECT_TRUE(lib.UsbRetrieveAllErrors(0, 0));
 
     // The flag alone does not make a board without firmware initialised, except where the
     // driver cannot tell the alternate setting.
@@ -380,6 +381,10 @@ TEST_F(TransportTest, InterfaceGuidSelectsCyUsbBoards) {
         EXPECT_EQ(CountCalls(kCallEnumerate), 0u) << "a malformed GUID is not asked for";
     }
     lib.UsbSetGuid(nullptr);
+    // Longer than 255 characters: cut, and then no GUID.
+    const std::string longText = "{dd3f8fc7-d531-4c65-95ff-1fc8dfee2c52}" + std::string(300, 'x');
+    lib.UsbSetGuid(longText.c_str());
+    EXPECT_EQ(lib.UsbDevicePresent(1), ezusb ? 1 : 0);
     lib.UsbSetGuid("{DD3F8FC7-D531-4C65-95FF-1FC8DFEE2C52}");
     EXPECT_TRUE(lib.UsbDevicePresent(1));
 }
