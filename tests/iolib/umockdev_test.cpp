@@ -46,6 +46,9 @@ public:
     unsigned controlUrbs = 0;
     unsigned bulkUrbs = 0;
     unsigned claims = 0;
+    bool kernelDriver = true; // the kernel's usbtest module holds a fresh 04b4:8613
+    unsigned detaches = 0;
+    bool gone = false; // unplugged: every URB fails with ENODEV
 
     ~UsbBoard() {
         for (auto* list : {&done, &discarded}) {
@@ -141,10 +144,38 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
         umockdev_ioctl_data_unref(caps);
         return TRUE;
     }
-    case USBDEVFS_GETDRIVER:
-        umockdev_ioctl_client_complete(client, -1, ENODATA); // no kernel driver holds it
+    case USBDEVFS_GETDRIVER: {
+        if (!usb->kernelDriver) {
+            umockdev_ioctl_client_complete(client, -1, ENODATA);
+            return TRUE;
+        }
+        UMockdevIoctlData* data =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), nullptr);
+        auto* driver = reinterpret_cast<usbdevfs_getdriver*>(data->data);
+        std::strcpy(driver->driver, "usbtest");
+        umockdev_ioctl_client_complete(client, 0, 0);
+        umockdev_ioctl_data_unref(data);
         return TRUE;
+    }
+    case USBDEVFS_IOCTL: {
+        UMockdevIoctlData* data =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+        const auto* command = reinterpret_cast<const usbdevfs_ioctl*>(data->data);
+        const bool detach = command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT) &&
+                            command->ifno == 0 && usb->kernelDriver;
+        if (detach) {
+            usb->kernelDriver = false;
+            ++usb->detaches;
+        }
+        umockdev_ioctl_client_complete(client, detach ? 0 : -1, detach ? 0 : ENODATA);
+        umockdev_ioctl_data_unref(data);
+        return TRUE;
+    }
     case USBDEVFS_CLAIMINTERFACE:
+        if (usb->kernelDriver) {
+            umockdev_ioctl_client_complete(client, -1, EBUSY);
+            return TRUE;
+        }
         ++usb->claims;
         umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
@@ -164,6 +195,10 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
         return TRUE;
     }
     case USBDEVFS_SUBMITURB: {
+        if (usb->gone) {
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+            return TRUE;
+        }
         UMockdevIoctlData* urbData =
             umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
         if (usb->Run(urbData)) {
@@ -288,6 +323,7 @@ TEST_F(UmockdevBoardTest, DownloadsTheBuiltInImageAndSwitchesALine) {
         EXPECT_EQ(loads.front().address, 0xE600);
         EXPECT_EQ(loads.back().address, 0xE600);
         EXPECT_GE(usb_.claims, 1u);
+        EXPECT_EQ(usb_.detaches, 1u) << "the kernel driver was detached before the claim";
     }
     uint8_t high = 0;
     ASSERT_TRUE(lib.UsbCheckSpeed(0, &high));
@@ -321,6 +357,39 @@ TEST_F(UmockdevBoardTest, AnswerThatNeverComesTimesOut) {
     EXPECT_TRUE(lib.UsbSetPortState(0, 2, 0x11)) << "the board still takes commands";
     std::lock_guard<std::mutex> lock(usb_.mutex);
     EXPECT_EQ(usb_.board.Firmware().latch[2], 0x11);
+}
+
+TEST_F(UmockdevBoardTest, BoardGoneFailsTheTransfer) {
+    ASSERT_TRUE(lib.UsbInit(0));
+    {
+        std::lock_guard<std::mutex> lock(usb_.mutex);
+        usb_.gone = true;
+    }
+    uint8_t port = 0;
+    EXPECT_FALSE(lib.UsbGetPortState(0, 1, &port));
+    EXPECT_EQ(lib.UsbGetError(), 4);
+    EXPECT_EQ(lib.UsbGetError(), 0);
+    std::lock_guard<std::mutex> lock(usb_.mutex);
+    usb_.gone = false;
+}
+
+// Run in a process of its own: a malformed interface GUID leaves the EzUsb probe, so the
+// libusb driver gets the EzUsb driver's request blocks for the same board.
+TEST_F(UmockdevBoardTest, EzUsbRequestFormatsThroughLibusb) {
+    if (lib.hooks->DriverTypeFixed()) {
+        GTEST_SKIP() << "needs a fresh library load";
+    }
+    lib.UsbSetGuid("not a guid");
+    ASSERT_TRUE(lib.UsbInit(0));
+    EXPECT_FALSE(lib.hooks->DriverTypeIsCyUsb());
+    ASSERT_TRUE(lib.UsbSetIODir(0, 39, 1));
+    ASSERT_TRUE(lib.UsbSetIOState(0, 39, 1));
+    uint8_t line = 0;
+    ASSERT_TRUE(lib.UsbGetIOState(0, 39, &line));
+    EXPECT_EQ(line, 1);
+    EXPECT_TRUE(lib.UsbDeviceInitialized(0));
+    std::lock_guard<std::mutex> lock(usb_.mutex);
+    EXPECT_EQ(usb_.board.Firmware().latch[4], 0x80);
 }
 
 } // namespace
