@@ -34,6 +34,10 @@ check(1 cyusb 1 "^$" "error 7: Interface is not initialized\\. Call UsbInit\\(\\
 check(1 cyusb 1 "^$" "get-port failed\nerror 6: Invalid parameter\n" init 0 get-port 0 5)
 check(1 cyusb 1 "^$" "error 2: Device not present" init 1)
 check(0 cyusb 0 "^no board\n$" "^$" list)
+# A PORTIVA_SIM that is no board count simulates no board rather than reaching for hardware.
+check(abc cyusb 0 "^no board\n$" "^$" list)
+check(257 cyusb 0 "^no board\n$" "^$" list)
+check(3 something 0 "^board 0\nboard 1\nboard 2\n$" "^$" list)
 check(1 cyusb 0 "^no error\n$" "^$" errors)
 check(1 cyusb 2 "^$" "^usage: portiva" get-port 0)
 check(1 cyusb 2 "^$" "^usage: portiva" init 0 set-line 0 13 2)

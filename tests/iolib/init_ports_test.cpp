@@ -185,6 +185,13 @@ TEST_F(InitTest, NoBoardLeavesTheHandleAlone) {
     EXPECT_EQ(Errors(), (std::vector<int>{2}));
     EXPECT_EQ(DeviceCalls(), 0u);
     EXPECT_EQ(CountCalls(kCallClose), 0u);
+
+    // Stopping before the identification leaves the initialised flag as it was.
+    lib.UsbSetInitializedFlag(4, 1);
+    EXPECT_FALSE(lib.UsbInit(4));
+    EXPECT_FALSE(lib.UsbSetPortState(4, 0, 1));
+    EXPECT_EQ(Errors(), (std::vector<int>{2})) << "not 7: the flag is still set";
+    lib.UsbSetInitializedFlag(4, 0);
 }
 
 TEST_F(InitTest, ExclusiveSurvivesInit) {
