@@ -167,6 +167,14 @@ bool ReadPorts(uint8_t devNum, uint8_t* answer, uint32_t length) {
                       nullptr);
 }
 
+// The levels of one port; `value` is written also when the transfer failed (then 0).
+bool ReadPort(uint8_t devNum, uint8_t port, uint8_t& value) {
+    uint8_t answer[kPortCount] = {};
+    const bool ok = ReadPorts(devNum, answer, sizeof answer);
+    value = answer[port];
+    return ok;
+}
+
 } // namespace
 
 extern "C" {
@@ -347,12 +355,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbGetPortState(uint8_t DevNum, uint8_t Por
         SetError(DevNum, kErrInvalidParameter);
         return 0;
     }
-    return Guarded(DevNum, [&] {
-        uint8_t answer[5] = {};
-        const bool ok = ReadPorts(DevNum, answer, sizeof answer);
-        *PState = answer[PortNr];
-        return ok;
-    });
+    return Guarded(DevNum, [&] { return ReadPort(DevNum, PortNr, *PState); });
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetIOState(uint8_t DevNum, uint8_t PinNr,
@@ -362,9 +365,9 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbGetIOState(uint8_t DevNum, uint8_t PinNr
         return 0;
     }
     return Guarded(DevNum, [&] {
-        uint8_t answer[5] = {};
-        const bool ok = ReadPorts(DevNum, answer, sizeof answer);
-        *PState = (answer[PinNr / 8] >> (PinNr % 8)) & 1;
+        uint8_t levels = 0;
+        const bool ok = ReadPort(DevNum, PinNr / 8, levels);
+        *PState = (levels >> (PinNr % 8)) & 1;
         return ok;
     });
 }
