@@ -40,7 +40,9 @@ void SimBoard::ClearRecords() {
 }
 
 bool SimBoard::Load(uint16_t address, const uint8_t* data, size_t length) {
-    loads_.push_back({address, std::vector<uint8_t>(data, data + length)});
+    if (recording_) {
+        loads_.push_back({address, std::vector<uint8_t>(data, data + length)});
+    }
     if (address == kCpuControl) {
         if (length != 1) {
             return false;
@@ -129,7 +131,9 @@ bool SimBoard::BulkOut(uint8_t endpoint, const uint8_t* data, size_t length) {
         return true; // parallel-bus data: no firmware for it yet, the FIFO takes it
     }
     if (!running_) {
-        commands_.emplace_back(data, data + length);
+        if (recording_) {
+            commands_.emplace_back(data, data + length);
+        }
         return true; // the USB core takes the packet; nobody answers it
     }
     // The host's transfer reaches the firmware as packets of the bulk packet size; the core
@@ -137,13 +141,17 @@ bool SimBoard::BulkOut(uint8_t endpoint, const uint8_t* data, size_t length) {
     size_t offset = 0;
     do {
         const uint16_t n = static_cast<uint16_t>(std::min<size_t>(packetSize_, length - offset));
-        pending_.insert(pending_.end(), data + offset, data + offset + n);
+        if (recording_) {
+            pending_.insert(pending_.end(), data + offset, data + offset + n);
+        }
         const bool complete =
             pfw_collect(&collector_, joined_.data(), static_cast<uint16_t>(joined_.size()),
                         data + offset, n, packetSize_) != 0;
         offset += n;
         if (complete) {
-            commands_.push_back(std::move(pending_));
+            if (recording_) {
+                commands_.push_back(std::move(pending_));
+            }
             pending_.clear();
             Execute();
             pfw_collect_reset(&collector_);

@@ -52,6 +52,9 @@ public:
     const std::vector<SimLoad>& Loads() const { return loads_; }
     const std::vector<std::vector<uint8_t>>& Commands() const { return commands_; }
     void ClearRecords();
+    // Loads and commands are kept only while recording (the default); a long-running program
+    // on simulated boards switches it off so that they do not pile up.
+    void SetRecording(bool on) { recording_ = on; }
     const pfw_state& Firmware() const { return firmware_; }
     size_t QueuedAnswers() const { return answers_.size(); }
 
@@ -76,6 +79,7 @@ private:
     std::array<uint8_t, PFW_PORT_COUNT> external_{};
     uint8_t ready_ = 0;
     unsigned wrongTransactions_ = 0;
+    bool recording_ = true;
     std::deque<std::vector<uint8_t>> answers_;
     std::vector<uint8_t> pending_; // the transfer's bytes as they arrived, for the record
     std::vector<uint8_t> joined_;  // the core's transfer buffer

@@ -45,11 +45,23 @@ SimDriver::Format ParseSimFormat(const char* text) {
                                                    : SimDriver::Format::CyUsb;
 }
 
-SimDriver::SimDriver(unsigned boards, Format format) : format_(format), boards_(boards) {}
+SimDriver::SimDriver(unsigned boards, Format format) : format_(format), boards_(boards) {
+    for (Slot& slot : boards_) {
+        slot.board.SetRecording(false);
+    }
+}
+
+void SimDriver::StartRecording() {
+    recording_ = true;
+    for (Slot& slot : boards_) {
+        slot.board.SetRecording(true);
+    }
+}
 
 void SimDriver::Reset() {
     for (Slot& slot : boards_) {
         slot.board = SimBoard();
+        slot.board.SetRecording(recording_);
         slot.present = true;
         slot.vanishCountdown = -1;
         slot.timeouts.clear();
@@ -68,6 +80,9 @@ int SimDriver::PresentBoard(unsigned position) const {
 
 void SimDriver::Record(int board, uint32_t code, const void* in, uint32_t inLen, const void* out,
                        uint32_t outLen, uint32_t waitMs) {
+    if (!recording_) {
+        return;
+    }
     test::DriverCall call{board, code, {}, {}, waitMs};
     if (in && inLen) {
         const auto* p = static_cast<const uint8_t*>(in);

@@ -19,6 +19,9 @@ public:
 
     SimDriver(unsigned boards, Format format);
 
+    // Driver calls, loads and commands are recorded only once a test has asked for them.
+    void StartRecording();
+
     // Driver
     std::string CyUsbInterfacePath(const std::string& guid, unsigned index) override;
     Handle Open(const std::string& path, bool overlapped) override;
@@ -70,6 +73,7 @@ private:
     std::map<Handle, unsigned> handles_; // open handle -> board index
     Handle nextHandle_ = 0x100;
     std::vector<test::DriverCall> calls_;
+    bool recording_ = false;
 };
 
 // "PORTIVA_SIM" as a board count: a decimal number 0..256; anything else counts as 0.

@@ -23,7 +23,13 @@ void ForwardLog(LogLevel level, bool indent, const char* text) {
 
 class HooksImpl final : public test::Hooks {
 public:
-    test::SimControl* Sim() override { return dynamic_cast<SimDriver*>(&ActiveDriver()); }
+    test::SimControl* Sim() override {
+        auto* sim = dynamic_cast<SimDriver*>(&ActiveDriver());
+        if (sim) {
+            sim->StartRecording();
+        }
+        return sim;
+    }
 
     void SetRecordTable(const char* const* records, size_t count) override {
         if (records || count) {

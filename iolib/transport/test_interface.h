@@ -72,7 +72,8 @@ protected:
 
 class Hooks {
 public:
-    // nullptr unless the simulated driver is in use (PORTIVA_SIM).
+    // nullptr unless the simulated driver is in use (PORTIVA_SIM). From the first call on the
+    // simulated driver records driver calls, loads and commands.
     virtual SimControl* Sim() = 0;
 
     // Replaces the record table UsbInit loads (nullptr restores the built-in one). The texts
