@@ -290,6 +290,19 @@ TEST_F(TransportTest, TransactionNumbersContinueAcrossBoards) {
     EXPECT_EQ(sim->Commands(1)[0][1], uint8_t(sim->Commands(0)[0][1] + 1));
     EXPECT_EQ(sim->Ports(0).latch[0], 1);
     EXPECT_EQ(sim->Ports(1).latch[0], 2);
+
+    // The 8-bit number wraps from 255 to 0 and answers keep matching.
+    sim->ClearRecords();
+    uint8_t state = 0;
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_TRUE(lib.UsbGetPortState(static_cast<uint8_t>(i % 2), 0, &state)) << i;
+    }
+    const auto even = sim->Commands(0);
+    ASSERT_EQ(even.size(), 150u);
+    for (size_t i = 1; i < even.size(); ++i) {
+        EXPECT_EQ(even[i][1], uint8_t(even[i - 1][1] + 2));
+    }
+    EXPECT_TRUE(Errors().empty());
 }
 
 TEST_F(TransportTest, BoardNotInitialisedSendsNothing) {
