@@ -1,5 +1,6 @@
 // Library frame: board table, error reporting, queries and the command transport, through the
 // C ABI of the loaded library against the simulated boards.
+#include <algorithm>
 #include <chrono>
 
 #include "sim_fixture.h"
@@ -29,6 +30,21 @@ const char* const kMessages[17] = {
 };
 
 using FrameTest = SimTest;
+
+struct LogLine {
+    int level;
+    bool indent;
+    std::string text;
+    bool operator==(const LogLine&) const = default;
+};
+std::vector<LogLine> g_lines;
+void Collect(int level, bool indent, const char* text) {
+    g_lines.push_back({level, indent, text});
+}
+
+bool Logged(const LogLine& line) {
+    return std::find(g_lines.begin(), g_lines.end(), line) != g_lines.end();
+}
 using TransportTest = SimTest;
 
 TEST_F(FrameTest, ErrorsComeOutInPriorityOrderNotBitOrder) {
@@ -222,6 +238,35 @@ TEST_F(TransportTest, MismatchFlushesOnceAndRetries) {
     EXPECT_EQ(commands[1][0], 11);
     EXPECT_EQ(Errors(), (std::vector<int>{16}));
     EXPECT_EQ(sim->OpenHandles(), 0u);
+}
+
+TEST_F(TransportTest, TraceLinesOfTheExchange) {
+    Init(0);
+    g_lines.clear();
+    lib.hooks->SetLogSink(Collect);
+    sim->RaiseStatus(0, 0x4);
+    EXPECT_FALSE(lib.UsbGetStatus(0));
+    sim->WrongTransactionNext(0, 2);
+    uint8_t state = 0;
+    const uint8_t next = static_cast<uint8_t>(lib.hooks->TransactionNumber() + 1);
+    EXPECT_FALSE(lib.UsbGetPortState(0, 0, &state));
+    lib.hooks->SetLogSink(nullptr);
+    Errors();
+
+    EXPECT_TRUE(Logged({1, false, "DoBulkXFer"}));
+    EXPECT_TRUE(Logged({1, true, "CmdNo=10, GetStatus=1, WriteLen=0, ReadLen=0"}));
+    EXPECT_TRUE(Logged({1, true, "Write XFer successful"}));
+    EXPECT_TRUE(Logged({1, true, "Reading 4 Bytes"}));
+    EXPECT_TRUE(Logged({1, true, "Received Firmware Status: 000004"}));
+    EXPECT_TRUE(Logged({3, false, "The i2c slave did not acknowledge"}));
+    EXPECT_TRUE(Logged({1, true, "CmdNo=3, GetStatus=0, WriteLen=0, ReadLen=5"}));
+    EXPECT_TRUE(Logged({1, true,
+                        "Transaction number mismatch. Expected: " + std::to_string(next) +
+                            " Received: " + std::to_string(uint8_t(next + 0x80))}));
+    EXPECT_TRUE(Logged({1, false, "Flushing endpoint buffers"}));
+    EXPECT_TRUE(Logged({3, false, "Internal error: Transaction number mismatch"}));
+    EXPECT_TRUE(Logged({1, false, "Device Opened"}));
+    EXPECT_TRUE(Logged({1, false, "Device Closed"}));
 }
 
 TEST_F(TransportTest, LargeTransfersAndEzUsbPieces) {
