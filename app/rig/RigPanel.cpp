@@ -1,0 +1,277 @@
+#include "RigPanel.h"
+
+#include "OptionGroup.h"
+#include "ProgramState.h"
+#include "WidgetHelpers.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+QPushButton* Button(const QString& name, const QString& caption, const QString& accessible,
+                    QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAccessibleName(accessible);
+    return b;
+}
+
+QLabel* Label(const QString& name, const QString& text, const QString& accessible,
+              QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setAccessibleName(accessible);
+    l->setAutoFillBackground(true);
+    return l;
+}
+
+QLineEdit* Edit(const QString& name, const QString& accessible, QWidget* parent) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(name);
+    e->setAccessibleName(accessible);
+    return e;
+}
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+RigStation::RigStation(SerialPort* com1, SerialPort* com2, SerialPort* com3, SerialPort* com4,
+                       BoardLibrary* board, QObject* parent)
+    : QObject(parent), m_rig(com1, com2, board),
+      m_rotor(com3, com4, board, m_rig.buttonHeldFlag()) {}
+
+RigStation::UnloadValues RigStation::unloadValues() const {
+    return {m_rig.BandIndex, Program().RigFrequency};
+}
+
+void RigStation::shutdown() {
+    m_rig.releaseButtons();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+RigPanel::RigPanel(RigStation* station, QWidget* parent) : QWidget(parent), m_station(station) {
+    setObjectName(QStringLiteral("RigPanel"));
+    RigControl& rig = station->rig();
+
+    QStringList bands;
+    for (int i = 1; i <= 9; ++i)
+        bands << QLatin1String(TransverterBandAt(i)->caption);
+    m_optBandR = new OptionGroup(tr("Band MHz"), bands, this);
+    m_optBandR->setObjectName(QStringLiteral("OptBandR"));
+    m_optBandR->setAccessibleName(tr("Band MHz"));
+    m_optBandR->setButtonStyle(OptionGroup::ButtonStyle::Graphical);
+    m_optBandV = new OptionGroup(
+        tr("Band MHz"),
+        {QStringLiteral("50 MHz"), QStringLiteral("144 MHz"), QStringLiteral("432 MHz")}, this);
+    m_optBandV->setObjectName(QStringLiteral("OptBandV"));
+    m_optBandV->setAccessibleName(tr("Band MHz direct"));
+    m_optBandV->setButtonStyle(OptionGroup::ButtonStyle::Graphical);
+    m_optQRG = new OptionGroup(tr("QRG step"),
+                               {QStringLiteral("0.1kHz"), QStringLiteral("1kHz"),
+                                QStringLiteral("10kHz"), QStringLiteral("100kHz")},
+                               this);
+    m_optQRG->setObjectName(QStringLiteral("OptQRG"));
+    m_optFT847 =
+        new OptionGroup(tr("FT847"),
+                        {QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("900"),
+                         QStringLiteral("CW"), QStringLiteral("SSB")},
+                        this);
+    m_optFT847->setObjectName(QStringLiteral("OptFT847"));
+    m_optFT847->setButtonStyle(OptionGroup::ButtonStyle::Graphical);
+    m_optFT847->setOrientation(Qt::Horizontal);
+    m_freqUp = Button(QStringLiteral("FreqUp"), QStringLiteral("QRG +"), tr("Tune up"), this);
+    m_freqDwn = Button(QStringLiteral("FreqDwn"), QStringLiteral("QRG -"), tr("Tune down"), this);
+    m_txRx = Button(QStringLiteral("TxRx"), QStringLiteral("TX/RX"), tr("Transmit"), this);
+    m_txRx->setCheckable(true);
+    SetBackColour(m_txRx, Colours::Green);
+    m_formatFre = Label(QStringLiteral("formatFre"), QString(), tr("Band frequency"), this);
+    QFont big = m_formatFre->font();
+    big.setPointSize(big.pointSize() + 6);
+    big.setBold(true);
+    m_formatFre->setFont(big);
+    m_label41 = Label(QStringLiteral("Label41"), QString(), tr("Frequency unit"), this);
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(m_optBandR, 0, 0, 3, 1);
+    layout->addWidget(m_optBandV, 0, 1);
+    layout->addWidget(m_optQRG, 1, 1);
+    auto* freqRow = new QHBoxLayout;
+    freqRow->addWidget(m_formatFre, 1);
+    freqRow->addWidget(m_label41);
+    layout->addLayout(freqRow, 3, 0, 1, 2);
+    auto* tuneRow = new QHBoxLayout;
+    tuneRow->addWidget(m_freqDwn);
+    tuneRow->addWidget(m_freqUp);
+    tuneRow->addWidget(m_txRx);
+    layout->addLayout(tuneRow, 4, 0, 1, 2);
+    layout->addWidget(m_optFT847, 5, 0, 1, 2);
+
+    // Band clicks, raised by the user or by the program selecting an option.
+    connect(m_optBandR, &OptionGroup::selectionChanged, this, [&rig](int option) {
+        if (option > 0)
+            rig.OptBandR(option);
+    });
+    connect(m_optBandV, &OptionGroup::selectionChanged, this, [&rig](int option) {
+        if (option > 0)
+            rig.OptBandV(option);
+    });
+    connect(&rig, &RigControl::bandOptionsChanged, this, [this](int bandR, int bandV) {
+        m_optBandR->setSelected(bandR);
+        m_optBandV->setSelected(bandV);
+    });
+    connect(m_optQRG, &OptionGroup::selectionChanged, this,
+            [&rig](int option) { rig.OptQRG = option; });
+    // Presets act on every press, also of the option already shown as selected.
+    for (int i = 1; i <= 5; ++i)
+        connect(m_optFT847->button(i), &QAbstractButton::clicked, this,
+                [&rig, i] { rig.OptFT847(i); });
+    connect(&rig, &RigControl::com1NotOpen, this, [this](const QString& message) {
+        if (m_lblCom1)
+            SetBackColour(m_lblCom1, Colours::Red);
+        QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), message,
+                        QMessageBox::Ok, this);
+        box.exec();
+    });
+    connect(m_freqUp, &QPushButton::pressed, this, [&rig] { rig.FreqUpMouseDown(); });
+    connect(m_freqDwn, &QPushButton::pressed, this, [&rig] { rig.FreqDwnMouseDown(); });
+    connect(m_freqUp, &QPushButton::released, this, [&rig] { rig.FreqMouseUp(); });
+    connect(m_freqDwn, &QPushButton::released, this, [&rig] { rig.FreqMouseUp(); });
+    connect(m_txRx, &QPushButton::toggled, this, [&rig](bool on) { rig.TxRx(on); });
+    connect(&rig, &RigControl::txRxColourChanged, this,
+            [this](const QColor& colour) { SetBackColour(m_txRx, colour); });
+    connect(&rig, &RigControl::formatFreChanged, m_formatFre, &QLabel::setText);
+    connect(&rig, &RigControl::label41Changed, m_label41, &QLabel::setText);
+}
+
+void RigPanel::loadOptions(int bandIndex) {
+    m_optQRG->setSelected(1);
+    m_station->rig().BandIndex = bandIndex;
+    m_optBandR->setSelected(bandIndex);
+}
+
+void RigPanel::loadRigFrequency(qint64 rigFrequency, const QString& rigFreqText) {
+    Program().RigFrequency = rigFrequency;
+    Program().RigFreqText = rigFreqText;
+}
+
+void RigPanel::setTxRx(bool value) {
+    m_txRx->setChecked(value);
+}
+
+bool RigPanel::txRx() const {
+    return m_txRx->isChecked();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+RotorPanel::RotorPanel(RigStation* station, QWidget* parent) : QWidget(parent), m_station(station) {
+    setObjectName(QStringLiteral("RotorPanel"));
+    RotorControl& rotor = station->rotor();
+    m_aziL =
+        Button(QStringLiteral("AziL"), QStringLiteral("<- AZI"), QStringLiteral("<- AZI"), this);
+    m_aziR = Button(QStringLiteral("AziR"), QStringLiteral("AZI->"), QStringLiteral("AZI->"), this);
+    m_rotorStop = Button(QStringLiteral("RotorStop"), QStringLiteral("Rotor Stop"),
+                         QStringLiteral("Rotor Stop"), this);
+    m_text160 = Edit(QStringLiteral("Text160"), tr("Rotor heading"), this);
+    m_text177 = Edit(QStringLiteral("Text177"), tr("Rotor controller entry"), this);
+    m_eleUp =
+        Button(QStringLiteral("eleup"), QStringLiteral(" Ele  up"), QStringLiteral("Ele up"), this);
+    m_eleDwn = Button(QStringLiteral("eleDwn"), QStringLiteral(" Ele dwn"),
+                      QStringLiteral("Ele dwn"), this);
+    m_eleAuto =
+        Button(QStringLiteral("EleAuto"), QStringLiteral("Auto"), tr("Elevation hold"), this);
+    m_eleAuto->setCheckable(true);
+    m_label1 = Label(QStringLiteral("Label1"), QString(), tr("Azimuth"), this);
+    m_label30 = Label(QStringLiteral("Label30"), QString(), tr("Elevation"), this);
+    m_label31 = Label(QStringLiteral("Label31"), QString(), tr("Temperature"), this);
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(m_aziL, 0, 0);
+    layout->addWidget(m_rotorStop, 0, 1);
+    layout->addWidget(m_aziR, 0, 2);
+    layout->addWidget(new QLabel(tr("QTF"), this), 1, 0);
+    layout->addWidget(m_text160, 1, 1);
+    layout->addWidget(m_text177, 1, 2);
+    layout->addWidget(m_eleUp, 2, 0);
+    layout->addWidget(m_eleAuto, 2, 1);
+    layout->addWidget(m_eleDwn, 2, 2);
+    layout->addWidget(new QLabel(tr("Az:"), this), 3, 0);
+    layout->addWidget(m_label1, 3, 1, 1, 2);
+    layout->addWidget(new QLabel(tr("Ele:"), this), 4, 0);
+    layout->addWidget(m_label30, 4, 1);
+    layout->addWidget(m_label31, 4, 2);
+
+    connect(m_aziL, &QPushButton::clicked, this, [&rotor] { rotor.AziL(); });
+    connect(m_aziR, &QPushButton::clicked, this, [&rotor] { rotor.AziR(); });
+    connect(m_rotorStop, &QPushButton::clicked, this, [&rotor] { rotor.RotorStop(); });
+    connect(&rotor, &RotorControl::rotorStopColourChanged, this,
+            [this](const QColor& c) { SetBackColour(m_rotorStop, c); });
+    connect(m_eleUp, &QPushButton::pressed, this, [&rotor] { rotor.EleUpMouseDown(); });
+    connect(m_eleDwn, &QPushButton::pressed, this, [&rotor] { rotor.EleDwnMouseDown(); });
+    connect(m_eleUp, &QPushButton::released, this, [&rotor] { rotor.EleMouseUp(); });
+    connect(m_eleDwn, &QPushButton::released, this, [&rotor] { rotor.EleMouseUp(); });
+    connect(m_eleAuto, &QPushButton::toggled, this, [&rotor](bool on) { rotor.EleAuto = on; });
+    connect(&rotor, &RotorControl::eleAutoChanged, this, [this](bool on) {
+        if (m_eleAuto->isChecked() != on)
+            m_eleAuto->setChecked(on);
+        showEleAuto(on);
+    });
+    connect(&rotor, &RotorControl::label1Changed, m_label1, &QLabel::setText);
+    connect(&rotor, &RotorControl::label30Changed, m_label30, &QLabel::setText);
+    connect(&rotor, &RotorControl::label31Changed, m_label31, &QLabel::setText);
+    m_text160->installEventFilter(this);
+    m_text177->installEventFilter(this);
+    m_eleAuto->setChecked(rotor.EleAuto);
+    showEleAuto(rotor.EleAuto);
+}
+
+void RotorPanel::showEleAuto(bool automatic) {
+    SetBackColour(m_eleAuto, RotorControl::EleAutoColour(automatic));
+    m_eleAuto->setText(RotorControl::EleAutoCaption(automatic));
+}
+
+void RotorPanel::timerTick() {
+    m_station->rotor().PollTick();
+}
+
+QString RotorPanel::azimuthText() const {
+    return m_label1->text();
+}
+
+QString RotorPanel::elevationText() const {
+    return m_label30->text();
+}
+
+void RotorPanel::turnToHeading() {
+    QString text = m_text160->text();
+    m_station->rotor().TurnToHeading(text);
+    if (text != m_text160->text())
+        m_text160->setText(text);
+}
+
+bool RotorPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (watched == m_text160) {
+                turnToHeading();
+                emit focusLocator();
+                return true;
+            }
+            if (watched == m_text177) {
+                m_station->rotor().Text177Enter(m_text177->text());
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
