@@ -1,6 +1,7 @@
 // Board start-up with the firmware download, and the port and line functions, through the C ABI
 // of the loaded library against the simulated boards.
 #include <cstdio>
+#include <random>
 
 #include "sim_fixture.h"
 
@@ -245,6 +246,45 @@ TEST_F(InitTest, ImagesOutsideTheBufferAreRejected) {
     EXPECT_EQ(size, 0x12u);
     EXPECT_EQ(image[0x10], 0xC0);
     EXPECT_EQ(image[0x11], 0xFF);
+}
+
+TEST_F(InitTest, DamagedRecordsNeverEscapeTheImage) {
+    // Valid records mutated at random: each table is either rejected or gives an image below
+    // 8192 bytes whose bytes all came from records that fit.
+    std::mt19937 random(1234);
+    const std::string digits = "0123456789ABCDEFabcdefG: ";
+    std::vector<uint8_t> image;
+    uint32_t size = 0;
+    unsigned accepted = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> data(random() % 20);
+        for (auto& byte : data) {
+            byte = static_cast<uint8_t>(random());
+        }
+        std::string record = DataRecord(static_cast<uint16_t>(random() % 0x2400), data);
+        const int edits = random() % 3;
+        for (int e = 0; e < edits && !record.empty(); ++e) {
+            const size_t at = random() % record.size();
+            switch (random() % 3) {
+            case 0:
+                record[at] = digits[random() % digits.size()];
+                break;
+            case 1:
+                record.erase(at, 1 + random() % 4);
+                break;
+            default:
+                record.insert(at, 1, digits[random() % digits.size()]);
+                break;
+            }
+        }
+        const char* records[] = {record.c_str(), ":00000001FF"};
+        if (lib.hooks->BuildImage(records, 2, image, size)) {
+            ++accepted;
+            ASSERT_LT(size, 8192u) << record;
+            ASSERT_EQ(image.size(), 8192u);
+        }
+    }
+    EXPECT_GT(accepted, 100u) << "the undamaged part of the rounds is still taken";
 }
 
 TEST_F(InitTest, FailedIdentificationLeavesTheBoardUninitialised) {
