@@ -296,6 +296,17 @@ TEST_F(TransportTest, LargeTransfersAndEzUsbPieces) {
     }
     EXPECT_TRUE(lib.UsbGetStatus(0) == 0) << "65,535 bytes are no whole number of records";
     Errors();
+
+    if (ezusb) {
+        // The first failing piece ends the transfer.
+        sim->ClearRecords();
+        sim->VanishAfter(0, 1);
+        std::vector<uint8_t> answer;
+        EXPECT_FALSE(lib.hooks->Transfer(0, 1, false, 500, 0,
+                                         std::vector<uint8_t>(3 * 65024 - 16, 255), answer));
+        EXPECT_EQ(BulkCalls().size(), 2u);
+        EXPECT_EQ(Errors(), (std::vector<int>{4}));
+    }
 }
 
 TEST_F(TransportTest, NoBoardProbesCyUsbThenEzUsbAndStaysCyUsb) {
