@@ -13,6 +13,15 @@
 #include <QLibrary>
 #include <QStringList>
 #include <memory>
+#include <ostream>
+
+// Readable failure messages for Qt texts.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QByteArray& b, std::ostream* os) {
+    *os << '[' << b.toHex(' ').toStdString() << ']';
+}
 
 // A real serial port (QSerialPort) opened on a simulated device.
 inline std::unique_ptr<SerialPort> OpenOn(SimDevice* device, bool open = true,
