@@ -101,7 +101,7 @@ QByteArray SensorReply(qint32 elevationThousandths, qint16 temperatureHundredths
 void SensorSim::consume(QByteArray& buffer) {
     static const QByteArray kStart("\x00\x00\x08", 3);
     static const QByteArray kQuery("\x7F\x01\x87", 3);
-    while (buffer.size() >= 3) {
+    while (!buffer.isEmpty()) {
         if (buffer.startsWith(kStart)) {
             buffer.remove(0, 3);
             started = true;
@@ -114,6 +114,8 @@ void SensorSim::consume(QByteArray& buffer) {
                     .arg(temperatureHundredths / 100.0));
             reply(replyOverride ? *replyOverride
                                 : SensorReply(elevationThousandths, temperatureHundredths));
+        } else if (kStart.startsWith(buffer) || kQuery.startsWith(buffer)) {
+            return; // the rest of a command may follow
         } else {
             say(QStringLiteral("Sensor: unknown byte %1")
                     .arg(QString::fromLatin1(buffer.left(1).toHex().toUpper())));
