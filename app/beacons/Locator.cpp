@@ -90,7 +90,7 @@ std::optional<LonLat> LocatorToLonLat(const QString& locator) {
     return p;
 }
 
-QString DefaultNumberText(double value, QChar decimalPoint) {
+QString PositionNumberText(double value, QChar decimalPoint) {
     if (value == 0.0)
         value = 0.0; // no "-0"
     QString text = QString::number(value, 'g', 15);
@@ -110,8 +110,8 @@ QString DefaultNumberText(double value, QChar decimalPoint) {
 }
 
 QString LonLatText(const LonLat& position, QChar localeDecimalPoint) {
-    QString text = DefaultNumberText(position.lon, localeDecimalPoint) + QLatin1Char(';') +
-                   DefaultNumberText(position.lat, localeDecimalPoint);
+    QString text = PositionNumberText(position.lon, localeDecimalPoint) + QLatin1Char(';') +
+                   PositionNumberText(position.lat, localeDecimalPoint);
     text = ReplaceAll(text, QStringLiteral(","), QStringLiteral("."));
     return ReplaceAll(text, QStringLiteral(";"), QStringLiteral(","));
 }

@@ -40,7 +40,7 @@ std::optional<LonLat> LocatorToLonLat(const QString& locator);
 
 // A number in the program's default text form: shortest, at most 15 significant digits, no
 // grouping, no exponent, with the given decimal separator.
-QString DefaultNumberText(double value, QChar decimalPoint = QLatin1Char('.'));
+QString PositionNumberText(double value, QChar decimalPoint = QLatin1Char('.'));
 
 // The position text: longitude, a comma and latitude with "." as decimal separator, whatever
 // the user's locale (built as the locale's numbers joined by ";", then "," -> "." and ";" -> ",").

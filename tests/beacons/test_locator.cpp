@@ -96,9 +96,9 @@ TEST(PositionText, DotDecimalCommaBetween) {
     EXPECT_EQ(LonLatText(Pos("AA00AA"), QLatin1Char(',')), QStringLiteral("-180,-90"));
     EXPECT_EQ(LonLatText(LonLat{12, 52}), QStringLiteral("12,52"));
     // Small values stay without an exponent and keep 15 significant digits at most.
-    EXPECT_EQ(DefaultNumberText(1.0 / 28800), QStringLiteral("0.0000347222222222222"));
-    EXPECT_EQ(DefaultNumberText(-0.0), QStringLiteral("0"));
-    EXPECT_EQ(DefaultNumberText(-12.5, QLatin1Char(',')), QStringLiteral("-12,5"));
+    EXPECT_EQ(PositionNumberText(1.0 / 28800), QStringLiteral("0.0000347222222222222"));
+    EXPECT_EQ(PositionNumberText(-0.0), QStringLiteral("0"));
+    EXPECT_EQ(PositionNumberText(-12.5, QLatin1Char(',')), QStringLiteral("-12,5"));
 }
 
 TEST(ReplaceAll, ReplacesEveryOccurrence) {
