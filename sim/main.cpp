@@ -102,6 +102,36 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Lines on standard input change what the sensor and the rotor report.
+    auto* input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &app);
+    QObject::connect(input, &QSocketNotifier::activated, &app, [&station, input] {
+        char buf[256];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf - 1);
+        if (n <= 0) {
+            input->setEnabled(false); // end of input: the station runs on
+            return;
+        }
+        for (const QByteArray& line : QByteArray(buf, int(n)).split('\n')) {
+            const QList<QByteArray> words = line.simplified().split(' ');
+            if (words.value(0).isEmpty())
+                continue;
+            bool ok = false;
+            const double value = words.value(1).toDouble(&ok);
+            if (words[0] == "ele" && ok) {
+                station.sensor()->elevationThousandths = qint32(qRound(value * 1000));
+            } else if (words[0] == "temp" && ok) {
+                station.sensor()->temperatureHundredths =
+                    qint16(qBound(-32768, qRound(value * 100), 32767));
+            } else if (words[0] == "az" && ok) {
+                station.rotor()->azimuth = qBound(0.0, value, 360.0);
+            } else {
+                Print(QStringLiteral("Commands: ele <degrees>, temp <degrees>, az <degrees>"));
+                continue;
+            }
+            Print(QStringLiteral("Set %1").arg(QString::fromLatin1(line.simplified())));
+        }
+    });
+
     // SIGINT and SIGTERM end the run through the event loop.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
