@@ -17,7 +17,6 @@ PathPanel::PathPanel(QWidget* parent) : QWidget(parent) {
     m_locator = new QLineEdit(this);
     m_locator->setObjectName(QStringLiteral("Locator"));
     m_locator->setAccessibleName(tr("Target locator"));
-    m_locator->setMaxLength(10);
 
     m_richtung = new QLineEdit(this);
     m_richtung->setObjectName(QStringLiteral("Richtung"));

@@ -1,5 +1,6 @@
 // Keys a text at each speed against the board library and prints how far the measured key-down
-// and key-up durations on the key line stray from their nominal lengths.
+// and key-up durations on the key line stray from their nominal lengths: measured between the
+// moments the keyer made its calls, and between the moments the library answered them.
 //
 //   keyer_timing_bench [library] [passes]
 //
@@ -100,6 +101,7 @@ std::vector<double> Durations(const std::vector<Change>& c, bool atReturn) {
 struct Stats {
     double worst = 0; // signed, largest magnitude
     double p99 = 0;   // of the magnitude
+    double median = 0;
     size_t count = 0;
 };
 
@@ -118,6 +120,7 @@ Stats Deviation(const std::vector<double>& measured, const std::vector<double>& 
         std::sort(dev.begin(), dev.end());
         const size_t rank = size_t(std::ceil(0.99 * double(dev.size()))) - 1;
         s.p99 = dev[std::min(rank, dev.size() - 1)];
+        s.median = dev[dev.size() / 2];
     }
     return s;
 }
@@ -150,8 +153,9 @@ int main(int argc, char** argv) {
     hooks.processEvents = [] { QCoreApplication::processEvents(); };
 
     const QString text = TextFor(passes);
-    std::printf("%-7s %-9s %7s | %-22s | %-22s | %s\n", "speed", "measured", "pulses",
-                "key-down worst / p99", "key-up worst / p99", "call time mean / max");
+    std::printf("%-6s %-9s %6s | %-29s | %-29s | %s\n", "dot", "measured", "pulses",
+                "key-down worst / p99 / median", "key-up worst / p99 / median",
+                "call ms mean / max");
     for (int speed = 1; speed <= 3; ++speed) {
         const std::vector<double> nominal = NominalDurations(speed, text);
         Keyer keyer(hooks);
@@ -170,10 +174,12 @@ int main(int argc, char** argv) {
             const std::vector<double> measured = Durations(changes, atReturn);
             const Stats down = Deviation(measured, nominal, true);
             const Stats up = Deviation(measured, nominal, false);
-            std::printf("%-7s %-9s %7zu | %+9.3f / %8.3f   | %+9.3f / %8.3f   | %.3f / %.3f\n",
+            std::printf("%-6s %-9s %6zu | %+8.3f / %7.3f / %7.3f | %+8.3f / %7.3f / %7.3f | "
+                        "%.3f / %.3f\n",
                         qPrintable(QStringLiteral("%1 ms").arg(DotLengthFor(speed))),
                         atReturn ? "at return" : "at call", down.count, down.worst, down.p99,
-                        up.worst, up.p99, callSum / double(changes.size()), callMax);
+                        down.median, up.worst, up.p99, up.median, callSum / double(changes.size()),
+                        callMax);
         }
     }
     return 0;
