@@ -161,6 +161,8 @@ void RigPanel::loadOptions(int bandIndex) {
 void RigPanel::loadRigFrequency(qint64 rigFrequency, const QString& rigFreqText) {
     Program().RigFrequency = rigFrequency;
     Program().RigFreqText = rigFreqText;
+    // The band was selected before the frequency was known; show the band frequency now.
+    m_station->rig().showFrequency();
 }
 
 void RigPanel::setTxRx(bool value) {

@@ -46,7 +46,7 @@ public:
 
     // Load, step 9: tuning-step option 1 and band option bandIndex (runs its click).
     void loadOptions(int bandIndex);
-    // Load, step 11: the rig frequency from settings line 35.
+    // Load, step 11: the rig frequency from settings line 35; refreshes formatFre.
     void loadRigFrequency(qint64 rigFrequency, const QString& rigFreqText);
 
     // The transmit toggle, as the keyer sets it: a change runs its click.
