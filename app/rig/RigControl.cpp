@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 #include <QLocale>
 #include <QPointer>
+#include <QTimer>
+#include <cmath>
 
 QString DefaultNumberText(double value) {
     QLocale locale;
@@ -189,6 +191,23 @@ void RigControl::OptFT847(int Index) {
         Program().RigFrequency = value;
 }
 
+int LineTimeMs(const SerialPort* port, qsizetype bytes) {
+    SerialPort::LineSettings line;
+    if (!port || !port->isOpen() || bytes <= 0 ||
+        !SerialPort::ParseLineSettings(port->settings(), &line))
+        return 0;
+    const double bitsPerByte = 1 + line.dataBits + (line.parity == 'n' ? 0 : 1) + line.stopBits;
+    return int(std::ceil(double(bytes) * bitsPerByte * 1000.0 / line.baud));
+}
+
+int RigControl::tuningWriteMs() const {
+    const bool onCom2 = Program().RigPort == QLatin1String("Com2");
+    const int command = (onCom2 ? Check3() : Check2()) ? 12 : 5;
+    const qsizetype digits = Program().RigFreqText.size();
+    return qMax(LineTimeMs(m_com2, digits + (onCom2 ? command : 0)),
+                LineTimeMs(m_com1, onCom2 ? 0 : command));
+}
+
 void RigControl::tuneWhileHeld(int direction) {
     QPointer<RigControl> self(this);
     ButtonHeld() = true;
@@ -200,7 +219,16 @@ void RigControl::tuneWhileHeld(int direction) {
         showFrequency();
         QString copy = Program().RigFreqText;
         SetRigFrequency(copy);
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // The next step waits until this one has gone out on the line, as a blocking write
+        // would; a held button thus never runs ahead of what the transceiver receives.
+        const int pace = tuningWriteMs();
+        if (pace > 0) {
+            QEventLoop loop;
+            QTimer::singleShot(pace, &loop, &QEventLoop::quit);
+            loop.exec();
+        } else {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        }
     }
 }
 

@@ -18,6 +18,10 @@ class SerialPort;
 // user's decimal separator, no grouping (10368.2, 1296.2, 21.5).
 QString DefaultNumberText(double value);
 
+// How long the bytes take on the port's line at its line settings (ms, rounded up); 0 for a
+// closed port.
+int LineTimeMs(const SerialPort* port, qsizetype bytes);
+
 // One transverter band of OptBandR.
 struct TransverterBand {
     const char* caption;
@@ -75,7 +79,8 @@ public:
     // Preset and mode buttons: 1 "100", 2 "200", 3 "900", 4 "CW", 5 "SSB".
     void OptFT847(int Index);
 
-    // Held tuning buttons. MouseDown runs until a MouseUp arrives while events are processed.
+    // Held tuning buttons. MouseDown runs until a MouseUp arrives while events are processed;
+    // each step waits until its frames have gone out on the line.
     void FreqUpMouseDown() { tuneWhileHeld(+1); }
     void FreqDwnMouseDown() { tuneWhileHeld(-1); }
     void FreqMouseUp() { ButtonHeld() = false; }
@@ -104,6 +109,7 @@ signals:
 
 private:
     void tuneWhileHeld(int direction);
+    int tuningWriteMs() const;
     void setAndTune(const QString& freq);
 
     SerialPort* m_com1;

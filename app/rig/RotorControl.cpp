@@ -121,7 +121,7 @@ void RotorControl::holdElevation(int line) {
     bool* held = m_buttonHeld;
     *held = true;
     // The MouseUp (or the window closing) is an event: wait for events, not in a busy loop.
-    while (*held && self)
+    while (self && *held)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     if (self && m_board)
         m_board->UsbSetIOState(0, quint8(line), false);

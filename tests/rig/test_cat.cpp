@@ -310,6 +310,27 @@ TEST_F(CatTest, HeldFreqDwnStepsUntilReleased) {
     EXPECT_EQ(got.right(5), Bytes({0x14, 0x41, 0x99, 0x95, 1}));
 }
 
+TEST_F(CatTest, HeldTuningKeepsPaceWithTheLine) {
+    EXPECT_EQ(LineTimeMs(com1.get(), 13), 14); // 9600 baud, 10 bits a byte
+    EXPECT_EQ(LineTimeMs(nullptr, 13), 0);
+    for (SerialPort* p : {com1.get(), com2.get()}) {
+        p->close();
+        p->setSettings("300,n,8,1");
+        ASSERT_TRUE(p->open());
+    }
+    EXPECT_EQ(LineTimeMs(com2.get(), 8), 267);
+    Program().RigPort = "Com1";
+    Program().RigFrequency = 14420000;
+    rig->OptQRG = 1;
+    int steps = 0;
+    QObject::connect(rig.get(), &RigControl::formatFreChanged, [&] { ++steps; });
+    // Released long before the first step's 8 digits have gone out at 300 baud.
+    QTimer::singleShot(60, rig.get(), [this] { rig->FreqMouseUp(); });
+    rig->FreqUpMouseDown();
+    EXPECT_EQ(steps, 1);
+    EXPECT_EQ(ReceivedBy(station.com1(), 5), Bytes({0x14, 0x42, 0x00, 0x01, 1}));
+}
+
 TEST_F(CatTest, NestedTuningLoopsEndTogether) {
     Program().RigPort = "Com1";
     Program().RigFrequency = 14420000;
