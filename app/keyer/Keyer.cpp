@@ -105,12 +105,19 @@ void Keyer::KeyDot() {
     keyElement(DotLength);
 }
 
+// Within a transmission every call leaves the due time at the moment it was made, so a gap
+// after a key-up counts from the key-up itself (not from when the library answered). Outside
+// one the due time may be long past, and a gap starts now at the earliest.
+qint64 Keyer::gapStart() {
+    return m_depth > 0 ? m_dueUs : qMax(m_dueUs, m_clock->nowUs());
+}
+
 void Keyer::ElementGap() {
-    m_dueUs = qMax(m_dueUs, m_clock->nowUs()) + qint64(DotLength) * 1000;
+    m_dueUs = gapStart() + qint64(DotLength) * 1000;
 }
 
 void Keyer::CharGap() {
-    m_dueUs = qMax(m_dueUs, m_clock->nowUs()) + qint64(2 * DotLength) * 1000;
+    m_dueUs = gapStart() + qint64(2 * DotLength) * 1000;
 }
 
 void Keyer::PlayCode(const QString& Code) {

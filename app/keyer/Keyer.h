@@ -110,6 +110,7 @@ private:
     void rig(bool ok);
     void setLine(quint8 line, bool state);
     void keyElement(int ms);
+    qint64 gapStart();
     void transmit(const std::shared_ptr<bool>& alive);
     void sendText(const QString& text, const std::shared_ptr<bool>& alive);
     void release();
