@@ -24,7 +24,7 @@ int ReadLine(GetIOState get, int line) {
 
 TEST(KeyerOnBoard, LinesFollowTheKeyingAndEndReleased) {
     EnsureApplication();
-    ASSERT_FALSE(qgetenv("PORTIVA_SIM").isEmpty()) << "runs against the simulated board";
+    const EnvGuard simulated("PORTIVA_SIM", "1"); // one simulated board
     QLibrary library(QStringLiteral(PORTIVA_LIBRARY_FILE));
     ASSERT_TRUE(library.load()) << qPrintable(library.errorString());
     auto get = reinterpret_cast<GetIOState>(library.resolve("UsbGetIOState"));
