@@ -8,6 +8,7 @@
 
 #ifdef FARSCAN_KEYER_HAS_RIG
 #include "RigCat.h"
+#include "RigPanel.h"
 #include "SerialPort.h"
 #endif
 
@@ -121,6 +122,19 @@ void KeyerController::bindRig(SerialPort* com1, SerialPort* com2, std::function<
     };
     h.sendTransmitText = [com1] { return RigCat::SendTransmitText(com1); };
     h.sendReceiveText = [com1] { return RigCat::SendReceiveText(com1); };
+}
+
+void KeyerController::bindStation(RigStation& station, RigPanel& panel) {
+    RigControl* rig = &station.rig();
+    bindRig(rig->com1(), rig->com2(), [rig] { return rig->Check2 && rig->Check2(); });
+    KeyerHooks& h = m_keyer->hooks();
+    RigPanel* p = &panel;
+    h.setTxRx = [p](bool on) {
+        p->setTxRx(on);
+        return true;
+    };
+    h.txRx = [p] { return p->txRx(); };
+    h.showTxRxReceive = [p] { SetBackColour(p->txRxButton(), Colours::Green); };
 }
 #endif
 

@@ -11,6 +11,8 @@
 
 class BoardLibrary;
 class OptionGroup;
+class RigPanel;
+class RigStation;
 class QLineEdit;
 class QPushButton;
 class SerialPort;
@@ -61,6 +63,11 @@ public:
     // Binds the transceivers: PTT frames to Com1/Com2, and the FT-991 texts to Com1 (with
     // their one-second wait). ft991 reads the settings dialog's FT991 box of the Com1 row.
     void bindRig(SerialPort* com1, SerialPort* com2, std::function<bool()> ft991);
+    // Binds everything of the rig side at once: the transceivers' ports and the FT991 box as
+    // the rig control has them, and the panel's TxRx toggle (its click sends PTT to the rig of
+    // RigPort and colours it; failures there are the rig control's to absorb). Both must
+    // outlive the controller.
+    void bindStation(RigStation& station, RigPanel& panel);
 #endif
 
     // Load: selects the speed option from settings line 1 (1-3; anything else selects 2),

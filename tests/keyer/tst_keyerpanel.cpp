@@ -1,6 +1,8 @@
 #include "KeyerFixture.h"
 #include "KeyerPanel.h"
 #include "OptionGroup.h"
+#include "ProgramState.h"
+#include "RigPanel.h"
 #include "Settings.h"
 #include "TestSupport.h"
 #include "WidgetHelpers.h"
@@ -190,6 +192,42 @@ private slots:
         QTest::mouseClick(panel.cmdsend(), Qt::LeftButton);
         QCOMPARE(run.keyLine().size(), 4 + 2 + 2 * (4 + 3 + 1 + 3)); // e, then p s e k
         QVERIFY(!controller.keyer().LoopStopRequested);
+        QCOMPARE(run.lastState(17), 0);
+    }
+
+    // Bound to the rig side as the main window has it: the TxRx toggle of the rig panel.
+    void sendsThroughTheRigStation() {
+        KeyerRun run;
+        FakeSerialPort com1, com2, com3, com4;
+        com1.setPort(QStringLiteral("/dev/rig1"));
+        com2.setPort(QStringLiteral("/dev/rig2"));
+        QVERIFY(com1.open() && com2.open());
+        RigStation station(&com1, &com2, &com3, &com4, &run.board);
+        station.rig().Check2 = [] { return false; };
+        RigPanel rigPanel(&station);
+        Program().RigPort = QStringLiteral("Com1");
+
+        KeyerPanel panel;
+        KeyerController controller(&panel);
+        controller.keyer().setClock(&run.clock);
+        controller.bindBoard(run.board);
+        controller.bindStation(station, rigPanel);
+        controller.activate();
+        bool keyedWhileSending = false;
+        controller.hooks().processEvents = [&] {
+            keyedWhileSending = rigPanel.txRx() && Back(rigPanel.txRxButton()) == Colours::Red;
+        };
+        panel.Text6()->setText(QStringLiteral("e"));
+        QTest::mouseClick(panel.cmdsend(), Qt::LeftButton);
+
+        QVERIFY(keyedWhileSending);
+        const QByteArray on("\x00\x00\x00\x00\x08", 5);
+        const QByteArray off("\x00\x00\x00\x00\x88", 5);
+        QCOMPARE(com1.written, on + on + off + off); // toggle, keyer, toggle, keyer
+        QCOMPARE(com2.written, off);
+        QVERIFY(!rigPanel.txRx());
+        QCOMPARE(Back(rigPanel.txRxButton()), Colours::Green);
+        QCOMPARE(run.keyLine().size(), 2);
         QCOMPARE(run.lastState(17), 0);
     }
 
