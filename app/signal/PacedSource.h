@@ -1,0 +1,98 @@
+#pragma once
+
+// Sources that compute their samples (a WAV file, a generated beacon) deliver a block when the
+// time it takes to record one has passed, as a sound card does; unpaced they deliver at once.
+
+#include "CaptureSource.h"
+
+#include <QElapsedTimer>
+#include <cstdint>
+#include <vector>
+
+class PacedSource : public CaptureSource {
+public:
+    explicit PacedSource(bool paced) : m_paced(paced) { m_clock.start(); }
+
+    bool open(int sampleRate, qsizetype bytes, QString* error) override;
+    bool poll() override;
+    const QByteArray& block() const override { return m_done ? m_block : m_empty; }
+    bool failed(QString*) const override { return false; }
+    void close() override;
+
+protected:
+    // Fills `count` samples starting at the running sample number `first`.
+    virtual void produce(std::int16_t* out, int count, std::int64_t first) = 0;
+    virtual bool prepare(int sampleRate, QString* error) = 0;
+    int sampleRate() const { return m_rate; }
+
+private:
+    bool m_paced;
+    QElapsedTimer m_clock;
+    bool m_open = false;
+    bool m_done = false;
+    int m_rate = 0;
+    std::int64_t m_first = 0;    // sample number the block starts at
+    std::int64_t m_nextFree = 0; // unpaced: the sample after the last block
+    QByteArray m_block;
+    QByteArray m_empty;
+};
+
+// A steady carrier with a periodic Morse identification in band-limited receiver noise.
+class BeaconSource : public PacedSource {
+public:
+    struct Options {
+        double carrierHz = 1002.0;
+        double carrierAmplitude = 0.05; // of full scale
+        double noiseAmplitude = 0.03;   // standard deviation before the receiver filter
+        QString identification = QStringLiteral("Q0BCN");
+        double dotSeconds = 0.1;     // 12 words per minute
+        double periodSeconds = 20.0; // identification, then carrier until the period ends
+        unsigned seed = 1;
+    };
+    explicit BeaconSource(bool paced = true) : BeaconSource(Options{}, paced) {}
+    BeaconSource(Options options, bool paced);
+    QString description() const override { return QStringLiteral("generated beacon"); }
+
+    // Keying envelope (0..1) at time t seconds into the period.
+    double envelope(double t) const;
+
+protected:
+    bool prepare(int sampleRate, QString* error) override;
+    void produce(std::int16_t* out, int count, std::int64_t first) override;
+
+private:
+    Options m_options;
+    std::vector<std::pair<double, double>> m_marks; // key-down intervals in seconds
+    std::uint64_t m_rng;
+    double gauss();
+    // The receiver's audio filter (high-pass near 300 Hz, low-pass near 2700 Hz) shapes the noise.
+    struct Biquad {
+        double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        double run(double x);
+    };
+    Biquad m_highPass, m_lowPass;
+    int m_designedRate = 0;
+};
+
+// A WAV file (PCM, 16 bits, 1 or 2 channels; the first channel is taken) at the capture rate,
+// played in a loop.
+class WavFileSource : public PacedSource {
+public:
+    WavFileSource(const QString& path, bool paced = true) : PacedSource(paced), m_path(path) {}
+    QString description() const override { return m_path; }
+
+protected:
+    bool prepare(int sampleRate, QString* error) override;
+    void produce(std::int16_t* out, int count, std::int64_t first) override;
+
+private:
+    QString m_path;
+    bool m_loaded = false;
+    int m_fileRate = 0;
+    std::vector<std::int16_t> m_samples;
+};
+
+// Reads a WAV file's samples (first channel); false with a reason for anything else.
+bool ReadWavFile(const QString& path, std::vector<std::int16_t>* samples, int* sampleRate,
+                 QString* error);
