@@ -5,6 +5,8 @@
 #include "OptionGroup.h"
 #include "ProgramState.h"
 #include "Settings.h"
+#include "SignalMonitor.h"
+#include "SpectrumPanel.h"
 #include "StationWindows.h"
 #include "VideoView.h"
 #include "Weather.h"
@@ -102,7 +104,11 @@ void MainWindow::buildControls() {
     // Video preview with its overlay.
     m_vcx = new VideoView(central);
     m_vcx->setObjectName(QStringLiteral("VCX"));
-    grid->addWidget(m_vcx, 0, 0, 1, 2);
+    grid->addWidget(m_vcx, 0, 0);
+
+    // Spectrum of the received audio.
+    m_signal = new SignalMonitor(central);
+    grid->addWidget(m_signal->panel(), 0, 1);
 
     // Rotor readouts and weather.
     auto* status = new QGroupBox(tr("Station"), central);
@@ -112,7 +118,7 @@ void MainWindow::buildControls() {
     m_label28 = NamedLabel(QStringLiteral("Label28"), QString(), tr("Weather"), status);
     m_lblMarkerX =
         NamedLabel(QStringLiteral("lblMarkerX"), QString(), tr("Marker position"), status);
-    m_lblReflvl = NamedLabel(QStringLiteral("lblReflvl"), QString(), tr("Reference level"), status);
+    m_lblReflvl = m_signal->panel()->referenceLabel();
     m_image1 = NamedLabel(QStringLiteral("Image1"), tr("GPS"), tr("GPS fix"), status);
     m_image1->setStyleSheet(QStringLiteral("QLabel { background: rgb(0,255,0); padding: 2px; }"));
     m_formatFre = NamedLabel(QStringLiteral("formatFre"), QString(), tr("Band frequency"), status);
@@ -432,10 +438,9 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::firstActivation() {
-    m_referenceLevel = 30;
-    m_lblReflvl->setText(QStringLiteral("Ref: %1 dB").arg(m_referenceLevel));
     updatePortLabels();
-    // Audio capture and spectrum start here once they exist.
+    // Reference level, spectrum parameters and the audio capture.
+    m_signal->Activate();
     m_image1->setVisible(Program().GpsFix);
     m_timer1->setInterval(1);
     m_timer1->start();
@@ -461,7 +466,8 @@ void MainWindow::timerTick() {
 }
 
 void MainWindow::timer1Tick() {
-    // One spectrum computation per completed audio block, once audio capture exists.
+    // One spectrum computation per completed audio block.
+    m_signal->Tick();
 }
 
 void MainWindow::redrawOverlay() {
@@ -501,7 +507,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::queryUnload() {
-    // The audio capture stops here once it exists.
+    m_signal->Stop();
 }
 
 void MainWindow::unload() {

@@ -22,6 +22,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTableView;
 class QTimer;
+class SignalMonitor;
 class VideoView;
 
 struct MainWindowOptions {
@@ -87,7 +88,6 @@ private:
     bool m_geBeaconLines = true;
     bool m_geSquareLines = true;
     int m_markerX = 0;
-    int m_referenceLevel = 0;
     int m_bandIndex = 1; // the last transverter band, kept while a direct band is selected
     bool m_activated = false;
     bool m_unloaded = false;
@@ -95,13 +95,14 @@ private:
 
     // Controls.
     VideoView* m_vcx = nullptr;
+    SignalMonitor* m_signal = nullptr; // capture, spectrum and its panel
     QLabel* m_lblCom1 = nullptr;
     QLabel* m_lblCom2 = nullptr;
     QLabel* m_lblCom4 = nullptr;
     QLabel* m_label1 = nullptr;  // azimuth
     QLabel* m_label30 = nullptr; // elevation
     QLabel* m_label28 = nullptr; // weather
-    QLabel* m_lblReflvl = nullptr;
+    QLabel* m_lblReflvl = nullptr; // the spectrum panel's, shown in the Station group
     QLabel* m_lblMarkerX = nullptr;
     QLabel* m_formatFre = nullptr;
     QLabel* m_image1 = nullptr; // GPS fix picture

@@ -77,6 +77,8 @@ class MainWindowTest : public QObject {
 private slots:
     void initTestCase() {
         qunsetenv("FARSCAN_WEATHER_URL");
+        // The spectrum records the generated beacon, so no test here depends on a sound server.
+        qputenv("FARSCAN_AUDIO", "beacon");
         // Keep the database out of the build folder.
         qputenv("FARSCAN_DATA_DIR", m_data.path().toLocal8Bit());
     }
