@@ -102,7 +102,8 @@ private:
     QLabel* m_label1 = nullptr;  // azimuth
     QLabel* m_label30 = nullptr; // elevation
     QLabel* m_label28 = nullptr; // weather
-    QLabel* m_lblReflvl = nullptr; // the spectrum panel's, shown in the Station group
+    // The spectrum panel's reference level, shown in the Station group.
+    QLabel* m_lblReflvl = nullptr;
     QLabel* m_lblMarkerX = nullptr;
     QLabel* m_formatFre = nullptr;
     QLabel* m_image1 = nullptr; // GPS fix picture
