@@ -99,7 +99,10 @@ QAudioDevice QtCaptureSource::findDevice(QString* error) const {
     if (m_deviceText.isEmpty()) {
         QAudioDevice d = QMediaDevices::defaultAudioInput();
         if (d.isNull() && error)
-            *error = QStringLiteral("No audio input device is available.");
+            *error = m_device.isNull()
+                         ? QStringLiteral("No audio input device is available.")
+                         : QStringLiteral("The audio input \"%1\" is no longer available.")
+                               .arg(m_device.description());
         return d;
     }
     const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
@@ -109,8 +112,13 @@ QAudioDevice QtCaptureSource::findDevice(QString* error) const {
     for (const QAudioDevice& d : inputs)
         if (d.description().contains(m_deviceText, Qt::CaseInsensitive))
             return d;
-    if (error)
-        *error = QStringLiteral("No audio input device is called \"%1\".").arg(m_deviceText);
+    if (error) {
+        // Found for an earlier block: the device went away between two blocks.
+        *error = m_device.isNull()
+                     ? QStringLiteral("No audio input device is called \"%1\".").arg(m_deviceText)
+                     : QStringLiteral("The audio input \"%1\" is no longer available.")
+                           .arg(m_device.description());
+    }
     return {};
 }
 
