@@ -16,9 +16,12 @@ SignalMonitor::SignalMonitor(QWidget* panelParent, AudioCapture::SourceFactory f
 SignalMonitor::~SignalMonitor() {
     m_capture.StopCapture();
     delete m_message.data();
+    delete m_panel.data();
 }
 
 void SignalMonitor::Activate() {
+    if (!m_panel)
+        return;
     m_spectrum.RefLevel = 30;
     m_spectrum.FftLengthText = QStringLiteral("8192");
     m_spectrum.DisplayLowText = QStringLiteral("270");
@@ -35,7 +38,7 @@ void SignalMonitor::Activate() {
 }
 
 void SignalMonitor::Tick() {
-    if (!m_capture.CaptureRunning() || !m_capture.BlockDone())
+    if (!m_panel || !m_capture.CaptureRunning() || !m_capture.BlockDone())
         return;
     m_spectrum.ComputeSpectrum(m_capture.Buffer());
     m_capture.StopCapture();
@@ -54,7 +57,7 @@ void SignalMonitor::Stop() {
 void SignalMonitor::ShowMessage(const QString& text) {
     // Modal for the operator, but the program goes on: the box is not run in a nested loop.
     auto* box = new QMessageBox(QMessageBox::Warning, messageTitle, text, QMessageBox::Ok,
-                                m_panel->window());
+                                m_panel ? m_panel->window() : nullptr);
     box->setObjectName(QStringLiteral("CaptureMessage"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);

@@ -45,7 +45,7 @@ private:
     void ShowMessage(const QString& text);
 
     Spectrum m_spectrum;
-    SpectrumPanel* m_panel;
+    QPointer<SpectrumPanel> m_panel; // goes with the monitor: it draws the monitor's spectrum
     AudioCapture m_capture;
     QPointer<QMessageBox> m_message;
     int m_blocks = 0;
