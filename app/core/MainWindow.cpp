@@ -2,8 +2,11 @@
 
 #include "BoardLibrary.h"
 #include "Database.h"
+#include "KeyerPanel.h"
 #include "OptionGroup.h"
+#include "PathPanel.h"
 #include "ProgramState.h"
+#include "RigPanel.h"
 #include "Settings.h"
 #include "SignalMonitor.h"
 #include "SpectrumPanel.h"
@@ -77,6 +80,13 @@ MainWindow::~MainWindow() {
     // releases its ports and windows.
     if (!m_unloaded)
         unload();
+    // The keyer and the rig hold the ports and each other: release them before the ports go.
+    delete m_keyer;
+    delete m_path;
+    delete m_keyerPanel;
+    delete m_rigPanel;
+    delete m_rotorPanel;
+    delete m_station;
 }
 
 SerialPort* MainWindow::com(int number) const {
@@ -113,20 +123,12 @@ void MainWindow::buildControls() {
     // Rotor readouts and weather.
     auto* status = new QGroupBox(tr("Station"), central);
     auto* statusLayout = new QGridLayout(status);
-    m_label1 = NamedLabel(QStringLiteral("Label1"), QString(), tr("Rotor heading"), status);
-    m_label30 = NamedLabel(QStringLiteral("Label30"), QString(), tr("Elevation"), status);
     m_label28 = NamedLabel(QStringLiteral("Label28"), QString(), tr("Weather"), status);
     m_lblMarkerX =
         NamedLabel(QStringLiteral("lblMarkerX"), QString(), tr("Marker position"), status);
     m_lblReflvl = m_signal->panel()->referenceLabel();
     m_image1 = NamedLabel(QStringLiteral("Image1"), tr("GPS"), tr("GPS fix"), status);
     m_image1->setStyleSheet(QStringLiteral("QLabel { background: rgb(0,255,0); padding: 2px; }"));
-    m_formatFre = NamedLabel(QStringLiteral("formatFre"), QString(), tr("Band frequency"), status);
-    statusLayout->addWidget(new QLabel(tr("Az:"), status), 0, 0);
-    statusLayout->addWidget(m_label1, 0, 1);
-    statusLayout->addWidget(new QLabel(tr("Ele:"), status), 1, 0);
-    statusLayout->addWidget(m_label30, 1, 1);
-    statusLayout->addWidget(m_formatFre, 2, 0, 1, 2);
     statusLayout->addWidget(m_lblReflvl, 3, 0, 1, 2);
     statusLayout->addWidget(m_label28, 4, 0, 1, 2);
     auto* markerRow = new QHBoxLayout;
@@ -141,70 +143,31 @@ void MainWindow::buildControls() {
     m_textBox1->hide();
     grid->addWidget(status, 0, 2);
 
-    // Bands and tuning step.
-    m_optBandR =
-        new OptionGroup(tr("Band MHz"),
-                        {QStringLiteral("1296"), QStringLiteral("2320"), QStringLiteral("3400"),
-                         QStringLiteral("5760"), QStringLiteral("10368"), QStringLiteral("24048"),
-                         QStringLiteral("47088"), QStringLiteral("76032"), QStringLiteral("122G")},
-                        central);
-    m_optBandR->setObjectName(QStringLiteral("OptBandR"));
-    m_optBandR->setAccessibleName(tr("Microwave band"));
-    m_optBandR->setButtonStyle(OptionGroup::ButtonStyle::Graphical);
-    m_optBandV = new OptionGroup(
-        tr("Band MHz"),
-        {QStringLiteral("50 MHz"), QStringLiteral("144 MHz"), QStringLiteral("432 MHz")}, central);
-    m_optBandV->setObjectName(QStringLiteral("OptBandV"));
-    m_optBandV->setAccessibleName(tr("Direct band"));
-    m_optBandV->setButtonStyle(OptionGroup::ButtonStyle::Graphical);
-    // One band of both groups together is selected at a time.
-    connect(m_optBandR, &OptionGroup::selectionChanged, this, [this](int option) {
-        if (option > 0) {
-            m_bandIndex = option;
-            m_optBandV->setSelected(0);
-        }
-    });
-    connect(m_optBandV, &OptionGroup::selectionChanged, this, [this](int option) {
-        if (option > 0)
-            m_optBandR->setSelected(0);
-    });
-    m_optQrg = new OptionGroup(tr("QRG step"),
-                               {QStringLiteral("0.1kHz"), QStringLiteral("1kHz"),
-                                QStringLiteral("10kHz"), QStringLiteral("100kHz")},
-                               central);
-    m_optQrg->setObjectName(QStringLiteral("OptQRG"));
-    auto* bands = new QHBoxLayout;
-    bands->addWidget(m_optBandR);
-    bands->addWidget(m_optBandV);
-    bands->addWidget(m_optQrg);
-    grid->addLayout(bands, 1, 0);
-
-    // Keyer.
-    auto* keyer = new QGroupBox(tr("CW"), central);
-    auto* keyerLayout = new QGridLayout(keyer);
-    m_text6 = new QLineEdit(QStringLiteral("cq cq de q0abc q0abc"), keyer);
-    m_text6->setObjectName(QStringLiteral("Text6"));
-    m_text6->setAccessibleName(tr("CW text 2"));
-    m_text1 = new QLineEdit(QStringLiteral("Text1"), keyer);
-    m_text1->setObjectName(QStringLiteral("Text1"));
-    m_text1->setAccessibleName(tr("CW text 1"));
-    m_txtSel = Toggle(QStringLiteral("TXTSel"), QStringLiteral("Sel"), keyer);
-    m_cwLoop = Toggle(QStringLiteral("CWloop"), QStringLiteral("Loop"), keyer);
-    connect(m_cwLoop, &QPushButton::toggled, this,
-            [this](bool on) { SetBackColour(m_cwLoop, on ? Colours::Green : Colours::Red); });
-    connect(m_txtSel, &QPushButton::toggled, this,
-            [this](bool on) { SetBackColour(m_txtSel, on ? Colours::Green : Colours::Yellow); });
-    m_optSpeed = new OptionGroup(
-        tr("CW speed"),
-        {QStringLiteral("50 lpm"), QStringLiteral("60 lpm"), QStringLiteral("70 lpm")}, keyer);
-    m_optSpeed->setObjectName(QStringLiteral("OptSpeed"));
-    m_optSpeed->setOrientation(Qt::Horizontal);
-    keyerLayout->addWidget(m_text6, 0, 0, 1, 2);
-    keyerLayout->addWidget(m_text1, 1, 0, 1, 2);
-    keyerLayout->addWidget(m_txtSel, 2, 0);
-    keyerLayout->addWidget(m_cwLoop, 2, 1);
-    keyerLayout->addWidget(m_optSpeed, 3, 0, 1, 2);
-    grid->addWidget(keyer, 1, 1, 1, 2);
+    // Rig, bands and tuning; rotor and elevation; the path to a target; the keyer.
+    m_station = new RigStation(com(1), com(2), com(3), com(4), m_board, this);
+    m_rigPanel = new RigPanel(m_station, central);
+    m_rotorPanel = new RotorPanel(m_station, central);
+    m_pathPanel = new PathPanel(central);
+    m_path = new PathController(m_pathPanel, this);
+    // The rotor's heading box is the one the path fills: the path panel's own box stays hidden
+    // and hands its heading over.
+    m_pathPanel->Text160()->hide();
+    m_pathPanel->Text160()->setObjectName(QStringLiteral("PathHeading"));
+    connect(m_pathPanel->Text160(), &QLineEdit::textChanged, m_rotorPanel->text160(),
+            &QLineEdit::setText);
+    m_path->setTurnToHeading([this] { m_rotorPanel->turnToHeading(); });
+    connect(m_rotorPanel, &RotorPanel::focusLocator, this,
+            [this] { m_pathPanel->Locator()->setFocus(); });
+    m_keyerPanel = new KeyerPanel(central);
+    m_keyer = new KeyerController(m_keyerPanel, this);
+    m_keyer->bindBoard(*m_board);
+    m_keyer->bindStation(*m_station, *m_rigPanel);
+    auto* aiming = new QVBoxLayout;
+    aiming->addWidget(m_pathPanel);
+    aiming->addWidget(m_rotorPanel);
+    grid->addWidget(m_rigPanel, 1, 0);
+    grid->addLayout(aiming, 1, 1);
+    grid->addWidget(m_keyerPanel, 1, 2);
 
     // Beacon grid and its editor.
     auto* beacons = new QGroupBox(tr("Beacons"), central);
@@ -220,6 +183,7 @@ void MainWindow::buildControls() {
     m_txtLocB = new QLineEdit(beacons);
     m_txtLocB->setObjectName(QStringLiteral("txtLocB"));
     m_txtLocB->setAccessibleName(tr("Beacon locator"));
+    m_path->setBeaconLocatorSource([this] { return m_txtLocB->text(); });
     m_banCoun = Toggle(QStringLiteral("BanCoun"), QStringLiteral("dxcc"), beacons);
     beaconLayout->addWidget(m_dataGrid1, 0, 0, 1, 3);
     beaconLayout->addWidget(m_txtBeacon, 1, 0);
@@ -248,6 +212,7 @@ void MainWindow::buildControls() {
     connect(m_cmdExit, &QPushButton::clicked, this, &QWidget::close);
     portLayout->addWidget(m_cmdRezise);
     portLayout->addWidget(m_cmdExit);
+    m_rigPanel->setCom1Label(m_lblCom1);
     grid->addWidget(ports, 2, 2);
 
     m_timer = new QTimer(this);
@@ -340,11 +305,8 @@ void MainWindow::load() {
     });
     // 9. Keyer speed, GPS picture, tuning step, band.
     runStep("options", [this] {
-        m_optSpeed->setSelected(int(SettingsTable[CwSpeedIndex].toInt(2)));
         m_image1->hide();
-        m_optQrg->setSelected(1);
-        m_bandIndex = int(SettingsTable[BandIndex].toInt(1));
-        m_optBandR->setSelected(m_bandIndex);
+        m_rigPanel->loadOptions(int(SettingsTable[BandIndex].toInt(1)));
         DbConnectionText = BuildConnectionText(DataFolder());
     });
     // 10. The transceivers and the rotor, then the sensor box's start command.
@@ -357,8 +319,8 @@ void MainWindow::load() {
         m_lblMarkerX->setText(SettingsTable[MarkerX].toText());
         m_markerX = int(SettingsTable[MarkerX].toInt(0));
         m_vcx->setMarkerX(m_markerX);
-        Program().RigFrequency = SettingsTable[RigFrequency].toInt(144000);
-        Program().RigFreqText = SettingsTable[RigFrequency].toText();
+        m_rigPanel->loadRigFrequency(SettingsTable[RigFrequency].toInt(144000),
+                                     SettingsTable[RigFrequency].toText());
     });
     // 12. CAT on for each open transceiver.
     runStep("CAT on", [this] {
@@ -369,14 +331,8 @@ void MainWindow::load() {
     });
     // 13. Rotor label and keyer state.
     runStep("keyer state", [this] {
-        m_label1->clear();
-        m_txtSel->setChecked(SettingsTable[CwTextSelect].toBool());
-        SetBackColour(m_txtSel, m_txtSel->isChecked() ? Colours::Green : Colours::Yellow);
-        m_cwLoop->setChecked(SettingsTable[CwLoop].toBool());
-        SetBackColour(m_cwLoop, m_cwLoop->isChecked() ? Colours::Green : Colours::Red);
-        m_text6->setText(SettingsTable[CwText2].toText());
-        SetBackColour(m_text6, Colours::Yellow);
-        SetBackColour(m_text1, Colours::Green);
+        m_rotorPanel->label1()->clear();
+        m_keyer->load();
     });
     // 14.
     runStep("beacon sort",
@@ -441,6 +397,7 @@ void MainWindow::firstActivation() {
     updatePortLabels();
     // Reference level, spectrum parameters and the audio capture.
     m_signal->Activate();
+    m_keyer->activate();
     m_image1->setVisible(Program().GpsFix);
     m_timer1->setInterval(1);
     m_timer1->start();
@@ -461,7 +418,7 @@ void MainWindow::updatePortLabels() {
 }
 
 void MainWindow::timerTick() {
-    // Rotor and sensor polling come with the rotor control.
+    m_rotorPanel->timerTick();
     redrawOverlay();
 }
 
@@ -472,8 +429,8 @@ void MainWindow::timer1Tick() {
 
 void MainWindow::redrawOverlay() {
     m_vcx->setMarkerX(m_markerX);
-    m_vcx->setOverlayText(QStringLiteral("Az: ") + m_label1->text() + QStringLiteral("     Ele: ") +
-                          m_label30->text());
+    m_vcx->setOverlayText(QStringLiteral("Az: ") + m_rotorPanel->azimuthText() +
+                          QStringLiteral("     Ele: ") + m_rotorPanel->elevationText());
 }
 
 void MainWindow::toggleResize(bool maximise) {
@@ -518,20 +475,18 @@ void MainWindow::unload() {
     m_timer->stop();
     m_timer1->stop();
 
-    SettingsTable[CwSpeedIndex] = SettingValue::number(m_optSpeed->selected());
-    SettingsTable[CwTextSelect] = SettingValue::boolean(m_txtSel->isChecked());
-    SettingsTable[CwLoop] = SettingValue::boolean(m_cwLoop->isChecked());
-    SettingsTable[CwText1] = SettingValue::text(m_text1->text());
-    SettingsTable[CwText2] = SettingValue::text(m_text6->text());
+    m_keyer->unload(); // lines 1 to 5, and a transmission still running ends
     SettingsTable[MyCallsign] = SettingValue::text(m_ownCallsign);
     SettingsTable[MyGrid] = SettingValue::text(m_ownLocator);
     SettingsTable[MarkerX] = SettingValue::text(m_lblMarkerX->text());
     SettingsTable[BeaconSortToggle] = SettingValue::boolean(m_banCoun->isChecked());
     SettingsTable[LogBandFilter] = SettingValue::text(m_logBandFilter);
-    SettingsTable[BandIndex] = SettingValue::number(m_bandIndex);
-    SettingsTable[RigFrequency] = SettingValue::longNumber(qint32(Program().RigFrequency));
+    const RigStation::UnloadValues rig = m_station->unloadValues();
+    SettingsTable[BandIndex] = SettingValue::number(rig.bandIndex);
+    SettingsTable[RigFrequency] = SettingValue::longNumber(qint32(rig.rigFrequency));
     SaveSettings();
 
+    m_station->shutdown(); // held-button loops end before their ports close
     for (auto& port : m_com)
         if (port->isOpen())
             port->close();

@@ -14,6 +14,13 @@
 #include <memory>
 
 class BoardLibrary;
+class KeyerController;
+class KeyerPanel;
+class PathController;
+class PathPanel;
+class RigPanel;
+class RigStation;
+class RotorPanel;
 class OptionGroup;
 class QLabel;
 class QLineEdit;
@@ -88,7 +95,6 @@ private:
     bool m_geBeaconLines = true;
     bool m_geSquareLines = true;
     int m_markerX = 0;
-    int m_bandIndex = 1; // the last transverter band, kept while a direct band is selected
     bool m_activated = false;
     bool m_unloaded = false;
     WheelAccumulator m_wheel;
@@ -99,27 +105,23 @@ private:
     QLabel* m_lblCom1 = nullptr;
     QLabel* m_lblCom2 = nullptr;
     QLabel* m_lblCom4 = nullptr;
-    QLabel* m_label1 = nullptr;  // azimuth
-    QLabel* m_label30 = nullptr; // elevation
     QLabel* m_label28 = nullptr; // weather
     // The spectrum panel's reference level, shown in the Station group.
     QLabel* m_lblReflvl = nullptr;
     QLabel* m_lblMarkerX = nullptr;
-    QLabel* m_formatFre = nullptr;
     QLabel* m_image1 = nullptr; // GPS fix picture
     QPlainTextEdit* m_textBox1 = nullptr;
     QLineEdit* m_txtBeacon = nullptr;
     QLineEdit* m_txtLocB = nullptr;
     QTableView* m_dataGrid1 = nullptr;
     QPushButton* m_banCoun = nullptr;
-    QLineEdit* m_text1 = nullptr;
-    QLineEdit* m_text6 = nullptr;
-    QPushButton* m_txtSel = nullptr;
-    QPushButton* m_cwLoop = nullptr;
-    OptionGroup* m_optSpeed = nullptr;
-    OptionGroup* m_optQrg = nullptr;
-    OptionGroup* m_optBandR = nullptr;
-    OptionGroup* m_optBandV = nullptr;
+    RigStation* m_station = nullptr;
+    RigPanel* m_rigPanel = nullptr;
+    RotorPanel* m_rotorPanel = nullptr;
+    PathPanel* m_pathPanel = nullptr;
+    PathController* m_path = nullptr;
+    KeyerPanel* m_keyerPanel = nullptr;
+    KeyerController* m_keyer = nullptr;
     QPushButton* m_cmdExit = nullptr;
     QPushButton* m_cmdRezise = nullptr;
     QTimer* m_timer = nullptr;

@@ -65,9 +65,10 @@ PtyPair::~PtyPair() {
         ::close(m_slave);
 }
 
-QByteArray PtyPair::readAvailable(int quietMs) {
+QByteArray PtyPair::readAvailable(int quietMs, int maxMs) {
     QByteArray out;
-    for (;;) {
+    QDeadlineTimer deadline(maxMs);
+    while (!deadline.hasExpired()) {
         // Keep the program's event loop turning: its writes are flushed from there.
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         pollfd p{m_master, POLLIN, 0};
@@ -82,6 +83,7 @@ QByteArray PtyPair::readAvailable(int quietMs) {
             return out;
         out.append(buf, int(n));
     }
+    return out;
 }
 
 bool PtyPair::write(const QByteArray& bytes) {

@@ -36,8 +36,9 @@ public:
     ~PtyPair();
     bool ok() const { return m_master >= 0; }
     QString devicePath() const { return m_slavePath; }
-    // Everything the program wrote, gathered until nothing more arrives for quietMs.
-    QByteArray readAvailable(int quietMs = 200);
+    // Everything the program wrote, gathered until nothing more arrives for quietMs, or
+    // until maxMs passed for a peer that never falls silent (a polling timer).
+    QByteArray readAvailable(int quietMs = 200, int maxMs = 3000);
     bool write(const QByteArray& bytes);
 
 private:
