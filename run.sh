@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and starts Farscan. Without configured hardware the
-# program runs against the simulated station (see README).
+# Installs what is missing, builds and starts Farscan. Without configured hardware the program
+# runs against the simulated station and a simulated board (see README).
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/setup.sh
 
 build=${FARSCAN_BUILD:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)"
+cmake --build "$build" -j "$(nproc)" --target farscan farscan-sim portiva portiva_cli
 
 bin="$PWD/$build/bin"
 # The program keeps Farscan.txt in its working directory; give it a station folder.
@@ -19,4 +19,22 @@ cd "$station"
 if [[ -z "${PORTIVA_SIM:-}" ]] && ! grep -qsi '^04b4$' /sys/bus/usb/devices/*/idVendor; then
   export PORTIVA_SIM=1
 fi
-exec "$bin/farscan" "$@"
+
+# No serial port configured by the environment: start the station simulator (transceivers,
+# rotor controller, sensor box on pseudo-terminals) and point the ports at it.
+# FARSCAN_REAL_STATION=1 skips it.
+if [[ -z "${FARSCAN_REAL_STATION:-}" ]] && ! env | grep -q '^FARSCAN_COM[0-9]*='; then
+  rm -f "$station/farscan-sim.env"
+  "$bin/farscan-sim" --env-file "$station/farscan-sim.env" >"$station/farscan-sim.log" 2>&1 &
+  sim=$!
+  trap 'kill "$sim" 2>/dev/null || true' EXIT
+  for _ in $(seq 100); do
+    [[ -s "$station/farscan-sim.env" ]] && break
+    sleep 0.1
+  done
+  # shellcheck disable=SC1091
+  source "$station/farscan-sim.env"
+  export FARSCAN_AUDIO=${FARSCAN_AUDIO:-beacon}
+  echo "run: simulated station, log in $station/farscan-sim.log"
+fi
+"$bin/farscan" "$@"

@@ -55,7 +55,14 @@ int main(int argc, char** argv) {
                                QStringLiteral("Folder of the station database backup.mdb."),
                                QStringLiteral("folder"));
     parser.addOption(dataDir);
+    QCommandLineOption audio(QStringLiteral("audio"),
+                             QStringLiteral("Audio source: default, device:<name>, file:<wav> or "
+                                            "beacon (a generated beacon)."),
+                             QStringLiteral("source"));
+    parser.addOption(audio);
     parser.process(app);
+    if (parser.isSet(audio))
+        qputenv("FARSCAN_AUDIO", parser.value(audio).toLocal8Bit());
     if (parser.isSet(dataDir))
         SetDataFolderOverride(parser.value(dataDir));
 
