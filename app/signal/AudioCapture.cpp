@@ -1,6 +1,6 @@
 #include "AudioCapture.h"
 
-#include "Spectrum.h"
+#include "SignalAnalysis.h"
 
 AudioCapture::AudioCapture(SourceFactory factory, Reporter report)
     : m_factory(std::move(factory)), m_report(std::move(report)) {}

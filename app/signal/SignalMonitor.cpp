@@ -1,6 +1,6 @@
 #include "SignalMonitor.h"
 
-#include "SpectrumPanel.h"
+#include "SignalPanel.h"
 
 #include <QMessageBox>
 

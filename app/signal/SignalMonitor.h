@@ -5,7 +5,7 @@
 // spectrum and the panel, and shows capture failures in a message box.
 
 #include "AudioCapture.h"
-#include "Spectrum.h"
+#include "SignalAnalysis.h"
 
 #include <QObject>
 #include <QPointer>

@@ -3,7 +3,7 @@
 // Usage: signal_bench [--blocks N] [--seconds S] [--audio OPTION] [--program PATH]
 
 #include "PacedSource.h"
-#include "Spectrum.h"
+#include "SignalAnalysis.h"
 
 #include <QCoreApplication>
 #include <QDir>

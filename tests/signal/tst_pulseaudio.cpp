@@ -5,7 +5,7 @@
 #include "QtCaptureSource.h"
 #include "SignalMonitor.h"
 #include "SignalTestUtil.h"
-#include "SpectrumPanel.h"
+#include "SignalPanel.h"
 #include "TestSupport.h"
 
 #include <QLabel>

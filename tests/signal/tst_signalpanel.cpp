@@ -7,7 +7,7 @@
 #include "PacedSource.h"
 #include "SignalMonitor.h"
 #include "SignalTestUtil.h"
-#include "SpectrumPanel.h"
+#include "SignalPanel.h"
 #include "TestSupport.h"
 
 #include <QAccessible>
@@ -238,4 +238,4 @@ int main(int argc, char** argv) {
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_spectrumpanel.moc"
+#include "tst_signalpanel.moc"

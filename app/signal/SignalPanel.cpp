@@ -1,6 +1,6 @@
-#include "SpectrumPanel.h"
+#include "SignalPanel.h"
 
-#include "Spectrum.h"
+#include "SignalAnalysis.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "Spectrum.h"
+#include "SignalAnalysis.h"
 
 #include "Fft.h"
 

@@ -1,6 +1,6 @@
 #include "Fft.h"
 #include "SignalTestUtil.h"
-#include "Spectrum.h"
+#include "SignalAnalysis.h"
 
 #include <gtest/gtest.h>
 
