@@ -9,7 +9,7 @@
 #include "RigPanel.h"
 #include "Settings.h"
 #include "SignalMonitor.h"
-#include "SpectrumPanel.h"
+#include "SignalPanel.h"
 #include "StationWindows.h"
 #include "VideoView.h"
 #include "Weather.h"
