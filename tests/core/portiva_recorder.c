@@ -4,7 +4,7 @@
 
 static char calls[8192];
 
-static void record(const char *text) {
+static void record(const char* text) {
     size_t used = strlen(calls);
     if (used + strlen(text) + 2 < sizeof calls) {
         strcat(calls, text);
@@ -41,4 +41,6 @@ unsigned char UsbSetIOState(unsigned char devNum, unsigned char pinNr, unsigned 
     return 0;
 }
 
-const char *RecordedCalls(void) { return calls; }
+const char* RecordedCalls(void) {
+    return calls;
+}

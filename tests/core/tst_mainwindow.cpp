@@ -192,7 +192,7 @@ private slots:
         QCOMPARE(lines[4], QByteArray("\"vvv test\""));
         QCOMPARE(lines[19], QByteArray("\"3640\""));
         QCOMPARE(lines[29], QByteArray("#TRUE#"));
-        QCOMPARE(lines[33], QByteArray("5")); // the last transverter band
+        QCOMPARE(lines[33], QByteArray("5"));        // the last transverter band
         QCOMPARE(lines[34], QByteArray("14420000")); // the 144 MHz preset of the direct band
     }
 

@@ -5,7 +5,7 @@
 
 static char calls[65536];
 
-static void record(const char *name, unsigned a, unsigned b, unsigned c, int args) {
+static void record(const char* name, unsigned a, unsigned b, unsigned c, int args) {
     char line[64];
     if (args == 1)
         snprintf(line, sizeof line, "%s(%u)", name, a);
@@ -38,6 +38,10 @@ unsigned char UsbSetIOState(unsigned char devNum, unsigned char pinNr, unsigned 
     return 1;
 }
 
-const char *RecordedCalls(void) { return calls; }
+const char* RecordedCalls(void) {
+    return calls;
+}
 
-void ClearRecordedCalls(void) { calls[0] = '\0'; }
+void ClearRecordedCalls(void) {
+    calls[0] = '\0';
+}

@@ -1,7 +1,7 @@
 #include "AudioCapture.h"
 #include "PacedSource.h"
-#include "SignalTestUtil.h"
 #include "SignalAnalysis.h"
+#include "SignalTestUtil.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "Fft.h"
-#include "SignalTestUtil.h"
 #include "SignalAnalysis.h"
+#include "SignalTestUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 
 #include "QtCaptureSource.h"
 #include "SignalMonitor.h"
-#include "SignalTestUtil.h"
 #include "SignalPanel.h"
+#include "SignalTestUtil.h"
 #include "TestSupport.h"
 
 #include <QLabel>

@@ -6,8 +6,8 @@
 #include "MainWindow.h"
 #include "PacedSource.h"
 #include "SignalMonitor.h"
-#include "SignalTestUtil.h"
 #include "SignalPanel.h"
+#include "SignalTestUtil.h"
 #include "TestSupport.h"
 
 #include <QAccessible>
