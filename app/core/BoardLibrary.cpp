@@ -14,6 +14,7 @@ namespace {
 // The library's results are one-byte booleans; arguments are bytes.
 using Fn1 = unsigned char(BOARD_CALL*)(unsigned char);
 using Fn3 = unsigned char(BOARD_CALL*)(unsigned char, unsigned char, unsigned char);
+using FnGet = unsigned char(BOARD_CALL*)(unsigned char, unsigned char, unsigned char*);
 } // namespace
 
 QString BoardLibrary::DefaultFileName() {
@@ -88,6 +89,17 @@ bool BoardLibrary::UsbSetIOState(quint8 devNum, quint8 pinNr, bool state) {
         return false;
     m_error.clear();
     return reinterpret_cast<Fn3>(m_setIOState)(devNum, pinNr, state ? 1 : 0) != 0;
+}
+
+bool BoardLibrary::UsbGetPortState(quint8 devNum, quint8 portNr, quint8* state) {
+    if (!state)
+        return false;
+    if (!m_getPortState)
+        m_getPortState = resolve("UsbGetPortState");
+    if (!m_getPortState)
+        return false;
+    m_error.clear();
+    return reinterpret_cast<FnGet>(m_getPortState)(devNum, portNr, state) != 0;
 }
 
 BoardLibrary& Board() {

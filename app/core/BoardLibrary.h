@@ -22,6 +22,7 @@ public:
     bool UsbSetIODir(quint8 devNum, quint8 pinNr, bool dir);
     bool UsbSetPortDir(quint8 devNum, quint8 portNr, quint8 dir);
     bool UsbSetIOState(quint8 devNum, quint8 pinNr, bool state);
+    bool UsbGetPortState(quint8 devNum, quint8 portNr, quint8* state);
 
     // Why the last call failed without reaching the library; empty after a call that did.
     QString lastError() const { return m_error; }
@@ -38,6 +39,7 @@ private:
     QFunctionPointer m_setIODir = nullptr;
     QFunctionPointer m_setPortDir = nullptr;
     QFunctionPointer m_setIOState = nullptr;
+    QFunctionPointer m_getPortState = nullptr;
 };
 
 // The program's board library.

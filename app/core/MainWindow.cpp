@@ -212,6 +212,13 @@ void MainWindow::buildControls() {
     connect(m_cmdExit, &QPushButton::clicked, this, &QWidget::close);
     portLayout->addWidget(m_cmdRezise);
     portLayout->addWidget(m_cmdExit);
+    // With a simulated board there are no relays to hear: show which lines are switched on.
+    if (!qEnvironmentVariableIsEmpty("PORTIVA_SIM")) {
+        m_boardLines = NamedLabel(QStringLiteral("BoardLines"), QString(),
+                                  tr("Board lines switched on"), ports);
+        m_boardLines->setWordWrap(true);
+        portLayout->addWidget(m_boardLines);
+    }
     m_rigPanel->setCom1Label(m_lblCom1);
     grid->addWidget(ports, 2, 2);
 
@@ -419,12 +426,29 @@ void MainWindow::updatePortLabels() {
 
 void MainWindow::timerTick() {
     m_rotorPanel->timerTick();
+    if (m_boardLines)
+        showBoardLines();
     redrawOverlay();
 }
 
 void MainWindow::timer1Tick() {
     // One spectrum computation per completed audio block.
     m_signal->Tick();
+}
+
+void MainWindow::showBoardLines() {
+    QStringList on;
+    for (quint8 port = 0; port < 5; ++port) {
+        quint8 state = 0;
+        if (!m_board->UsbGetPortState(0, port, &state)) {
+            m_boardLines->setText(tr("Board: not available"));
+            return;
+        }
+        for (int bit = 0; bit < 8; ++bit)
+            if (state & (1 << bit))
+                on << QString::number(port * 8 + bit);
+    }
+    m_boardLines->setText(tr("Board lines on: %1").arg(on.isEmpty() ? tr("none") : on.join(' ')));
 }
 
 void MainWindow::redrawOverlay() {

@@ -81,6 +81,7 @@ private:
     void queryUnload();
     void unload();
     void redrawOverlay();
+    void showBoardLines();
     void updatePortLabels();
 
     MainWindowOptions m_options;
@@ -105,7 +106,8 @@ private:
     QLabel* m_lblCom1 = nullptr;
     QLabel* m_lblCom2 = nullptr;
     QLabel* m_lblCom4 = nullptr;
-    QLabel* m_label28 = nullptr; // weather
+    QLabel* m_boardLines = nullptr; // only with a simulated board
+    QLabel* m_label28 = nullptr;    // weather
     // The spectrum panel's reference level, shown in the Station group.
     QLabel* m_lblReflvl = nullptr;
     QLabel* m_lblMarkerX = nullptr;

@@ -108,6 +108,7 @@ private slots:
             QVERIFY2(w.com(n)->isOpen(), qPrintable(QStringLiteral("Com%1").arg(n)));
         QVERIFY(RecordedBoardCalls().startsWith(QStringLiteral("UsbInit(0);")));
 
+        QVERIFY2(!w.findChild<QLabel*>(QStringLiteral("BoardLines")), "only for a simulated board");
         auto* lbl1 = w.findChild<QLabel*>(QStringLiteral("lblCom1"));
         auto* lbl4 = w.findChild<QLabel*>(QStringLiteral("lblCom4"));
         QCOMPARE(lbl1->text(), QStringLiteral("Com1 PortNr: 10 9600,n,8,1"));
@@ -207,6 +208,26 @@ private slots:
         DbConnection db;
         QVERIFY2(db.open(DbConnectionText), qPrintable(db.lastError()));
     }
+
+#ifdef PORTIVA_LIBRARY
+    void simulatedBoardShowsItsLinesAsBandsAreChosen() {
+        ScratchDir dir;
+        EnvGuard sim("PORTIVA_SIM", "1");
+        BoardLibrary board(QStringLiteral(PORTIVA_LIBRARY));
+        MainWindow w(TestOptions(&board));
+        w.show();
+        auto* lines = w.findChild<QLabel*>(QStringLiteral("BoardLines"));
+        QVERIFY(lines);
+        // The first-run band is 1296 MHz, relay line 7.
+        QVERIFY(WaitFor([&] { return lines->text() == QStringLiteral("Board lines on: 7"); }));
+        w.findChild<OptionGroup*>(QStringLiteral("OptBandR"))->setSelected(5);
+        QVERIFY(WaitFor([&] { return lines->text() == QStringLiteral("Board lines on: 3"); }));
+        w.findChild<OptionGroup*>(QStringLiteral("OptBandV"))->setSelected(2);
+        QVERIFY(WaitFor([&] {
+            return lines->text() == QStringLiteral("Board lines on: 3 20");
+        })); // relays stay
+    }
+#endif
 
     void wheelScrollsBothGridsByWholeNotches() {
         ScratchDir dir;
