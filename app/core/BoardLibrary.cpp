@@ -19,7 +19,7 @@ using FnGet = unsigned char(BOARD_CALL*)(unsigned char, unsigned char, unsigned 
 
 QString BoardLibrary::DefaultFileName() {
 #ifdef Q_OS_WIN
-    return QStringLiteral("portiva.dll");
+    return QStringLiteral("libportiva.dll"); // as the MinGW build names it
 #elif defined(Q_OS_MACOS)
     return QStringLiteral("libportiva.1.dylib");
 #else
