@@ -1,28 +1,21 @@
 #include "SimDevice.h"
 
+#include "RawPty.h"
+
 #include <QDateTime>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
 #include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 SimDevice::SimDevice(QString kind, QObject* parent) : QObject(parent), m_kind(std::move(kind)) {
-    char name[256] = {};
-    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
-        m_master = m_slave = -1;
+    RawPty pty;
+    if (!OpenRawPty(pty))
         return;
-    }
-    termios t{};
-    ::tcgetattr(m_slave, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(m_slave, TCSANOW, &t);
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
-    m_path = QString::fromLocal8Bit(name);
+    m_master = pty.master;
+    m_slave = pty.slave;
+    m_path = pty.path;
     m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] { readMaster(); });
     m_quiet = new QTimer(this);

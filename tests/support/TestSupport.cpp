@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "RawPty.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -8,8 +10,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 void EnsureApplication() {
@@ -45,17 +45,12 @@ ScratchDir::~ScratchDir() {
 }
 
 PtyPair::PtyPair() {
-    char name[256] = {};
-    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
-        m_master = m_slave = -1;
+    RawPty pty;
+    if (!OpenRawPty(pty))
         return;
-    }
-    termios t{};
-    ::tcgetattr(m_slave, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(m_slave, TCSANOW, &t);
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    m_slavePath = QString::fromLocal8Bit(name);
+    m_master = pty.master;
+    m_slave = pty.slave;
+    m_slavePath = pty.path;
 }
 
 PtyPair::~PtyPair() {
