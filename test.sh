@@ -6,7 +6,11 @@ cd "$(dirname "$0")"
 ./scripts/setup.sh
 
 build=${FARSCAN_TEST_BUILD:-build-test}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFARSCAN_SANITIZE=ON >/dev/null
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug "${launcher[@]}" -DFARSCAN_SANITIZE=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # Services and extra checks the tests rely on (sound server, cross builds ...).
@@ -20,4 +24,11 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:verify_asan_link_order=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
+status=0
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600 -LE fuzz || status=$?
+
+# Every parser of outside input is fuzzed briefly (FARSCAN_FUZZ=0 skips it).
+if [[ "${FARSCAN_FUZZ:-1}" != 0 ]]; then
+  ./scripts/fuzz.sh || status=$?
+fi
+exit "$status"
