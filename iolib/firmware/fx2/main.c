@@ -16,8 +16,8 @@
 
 /* One high-speed packet holds a header and up to 496 payload bytes; longer transfers are
  * rejected. Answers carry at most 252 data bytes (the port read needs 6). */
-#define CMD_BUF_SIZE 512
-#define ANSWER_BUF_SIZE 256
+#define CMD_BUF_SIZE PFW_COMMAND_BUFFER_SIZE
+#define ANSWER_BUF_SIZE PFW_ANSWER_BUFFER_SIZE
 
 static __xdata pfw_state state;
 static __xdata pfw_collector collector;

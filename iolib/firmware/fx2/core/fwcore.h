@@ -41,8 +41,12 @@
  *   10 CmdGetStatus        0 / 0: nothing but the status (sent when requested).
  *   11 CmdFlush            0 / 0: sets flush_request.
  *
- * sdcc's functions are not reentrant by default: the core uses no recursion and no function
- * pointers, and one pfw_state is driven from one place at a time.
+ * Dispatch: each family of commands (frame, ports; the bus families later) brings its own table
+ * of handlers (commands.h); the core frames the answer and looks the command code up in them.
+ *
+ * sdcc's functions are not reentrant by default: the core uses no recursion, its handlers take a
+ * single argument (passed in registers, so they can be called through the tables), and one
+ * pfw_state is driven from one place at a time.
  *
  * A board receives a transfer as USB packets; pfw_collect() joins them into one buffer and tells
  * when the transfer is complete. A transfer larger than the buffer is answered with pfw_reject().
@@ -61,6 +65,12 @@ extern "C" {
 #define PFW_PORT_RECORD_SIZE 16 /* CmdSetPortState: five pairs, 16-bit delay, four zero bytes */
 #define PFW_DIR_RECORD_SIZE 10  /* CmdSetPortDir: five pairs */
 #define PFW_ANSWER_OVERHEAD 4   /* transaction number + 3 status bytes */
+
+/* The board's buffers: one command transfer of at most 512 bytes (a header and up to 496 payload
+ * bytes), one answer of at most 256 bytes (252 data bytes). A longer command is rejected and a
+ * longer answer is never sent. The simulated board keeps the same limits. */
+#define PFW_COMMAND_BUFFER_SIZE 512
+#define PFW_ANSWER_BUFFER_SIZE 256
 
 /* Command codes of the header's first byte. */
 #define PFW_CMD_SET_PORT_STATE 1
