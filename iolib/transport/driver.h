@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace portiva {
+#include "internal/handle.h"
 
-using Handle = std::intptr_t;
-constexpr Handle kInvalidHandle = -1;
+namespace portiva {
 
 // Wait without limit (the EzUsb driver's synchronous calls).
 constexpr uint32_t kWaitForever = 0xFFFFFFFFu;

@@ -7,8 +7,9 @@
 #include <new>
 #include <vector>
 
-#include "api/device_table.h"
-#include "api/log.h"
+#include "internal/board_table.h"
+#include "internal/errors.h"
+#include "internal/log.h"
 #include "transport/requests.h"
 
 namespace portiva {
@@ -376,7 +377,7 @@ bool DoBulkXFer(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t timeo
                                     readBuffer, writeBuffer, p6, p4, p3);
         if (result == Attempt::Mismatch && attempt == 1) {
             Dev("Flushing endpoint buffers");
-            DoBulkXFer(devNum, kCmdFlush, false, 500, 0, 0, nullptr, nullptr);
+            DoBulkXFer(devNum, kCmdFlush, false, kCommandTimeoutMs, 0, 0, nullptr, nullptr);
         }
         CloseDevice(devNum);
         if (result != Attempt::Mismatch) {

@@ -21,6 +21,8 @@ enum Command : uint8_t {
 };
 
 constexpr size_t kHeaderSize = 16;
+// Time limit of the plain commands (ports, status, identification, flush).
+constexpr uint32_t kCommandTimeoutMs = 500;
 constexpr const char* kDefaultGuid = "{dd3f8fc7-d531-4c65-95ff-1fc8dfee2c52}";
 
 // Library-wide transport state.

@@ -25,7 +25,7 @@ for portiva_win_name in UsbInit UsbGetVersion UsbDevicePresent UsbDeviceInitiali
     || portiva_win_fail "export $portiva_win_name missing or decorated"
 done
 # The exports are stdcall: their object symbols carry the argument size.
-i686-w64-mingw32-nm "$portiva_win_build/iolib/CMakeFiles/portiva.dir/api/exports.cpp.obj" \
+i686-w64-mingw32-nm "$portiva_win_build/iolib/CMakeFiles/portiva.dir/api/ports.cpp.obj" \
   | grep -q ' T _UsbSetIOState@12$' || portiva_win_fail "UsbSetIOState is not stdcall"
 # The version resource carries 1.7.9.0.
 i686-w64-mingw32-objdump -h "$portiva_win_dll" | grep -q '\.rsrc' \

@@ -1,4 +1,4 @@
-#include "api/log.h"
+#include "internal/log.h"
 
 namespace portiva {
 namespace {

@@ -1,11 +1,12 @@
-#include "api/device_table.h"
+#include "internal/errors.h"
 
-#include "api/log.h"
+#include <array>
+
+#include "internal/board_table.h"
+#include "internal/log.h"
 
 namespace portiva {
 namespace {
-
-std::array<DeviceRecord, kBoardCount> g_table;
 
 struct ErrorEntry {
     uint32_t bit;
@@ -36,16 +37,6 @@ constexpr std::array<ErrorEntry, 17> kErrors = {{
 
 } // namespace
 
-DeviceRecord& Board(uint8_t devNum) {
-    return g_table[devNum];
-}
-
-void ResetDeviceTable() {
-    for (auto& record : g_table) {
-        record = DeviceRecord{};
-    }
-}
-
 uint8_t PopError(uint32_t& flags) {
     for (uint8_t number = 1; number < kErrors.size(); ++number) {
         if (flags & kErrors[number].bit) {
@@ -57,7 +48,7 @@ uint8_t PopError(uint32_t& flags) {
 }
 
 void SetError(uint8_t devNum, uint32_t bits) {
-    g_table[devNum].errorFlags |= bits;
+    Board(devNum).errorFlags |= bits;
     if (bits != 0 && LogEnabled()) {
         uint32_t copy = bits;
         while (uint8_t number = PopError(copy)) {

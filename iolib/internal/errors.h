@@ -1,11 +1,7 @@
-// The board table and the per-board error flags shared by every export.
+// The per-board error flags: bits, their numbers and messages, and the priority they are read in.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <string>
-
-#include "transport/driver.h"
 
 namespace portiva {
 
@@ -29,35 +25,6 @@ enum ErrorBit : uint32_t {
     kErrParInTimeout = 0x100000,
     kErrParOutTimeout = 0x200000,
 };
-
-struct DeviceRecord {
-    Handle handle = kInvalidHandle;
-    std::string devicePath;
-    bool initialized = false;
-    uint32_t uartBaudrate = 2400;
-    uint32_t errorFlags = 0;
-    bool retrieveAll = true;
-    uint8_t eepromSladdr = 0x50;
-    bool spiInitialized = false;
-    uint8_t spiMode = 0;
-    bool lsbFirst = false;
-    uint8_t speed = 0;
-    bool highSpeed = false;
-    bool parInitialized = false;
-    uint32_t parTimeout = 10;
-    bool exclusive = false;
-    bool bus16Bit = false;
-    bool autoOut = false;
-    bool autoIn = false;
-};
-
-constexpr unsigned kBoardCount = 256;
-
-// One record per board number; every byte value names a record.
-DeviceRecord& Board(uint8_t devNum);
-
-// Puts every record back to its load-time values.
-void ResetDeviceTable();
 
 // ORs bits into the board's error flags (and writes each message to the debug log).
 void SetError(uint8_t devNum, uint32_t bits);

@@ -1,4 +1,4 @@
-#include "transport/image_builder.h"
+#include "firmware/image_builder.h"
 
 #include <cstring>
 #include <optional>

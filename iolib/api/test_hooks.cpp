@@ -2,10 +2,10 @@
 #include <memory>
 #include <vector>
 
-#include "api/device_table.h"
-#include "api/log.h"
 #include "api/portiva.h"
-#include "transport/image_builder.h"
+#include "firmware/image_builder.h"
+#include "internal/errors.h"
+#include "internal/log.h"
 #include "transport/sim_driver.h"
 #include "transport/test_interface.h"
 #include "transport/transport.h"

@@ -1,0 +1,30 @@
+// What every export file shares: no exception crosses the C API.
+#pragma once
+
+#include <new>
+
+#include "api/portiva.h"
+#include "internal/errors.h"
+#include "internal/log.h"
+
+namespace portiva {
+
+// Runs an export's body: a failure inside becomes an error bit and false.
+template <typename Body> PortivaBool Guarded(uint8_t devNum, Body body) {
+    try {
+        return body() ? 1 : 0;
+    } catch (const std::bad_alloc&) {
+        SetError(devNum, kErrOutOfMemory);
+    } catch (...) {
+        SetError(devNum, kErrTransferFailed);
+    }
+    return 0;
+}
+
+inline void DevLog(const char* text) {
+    if (LogEnabled()) {
+        WriteLog(LogLevel::Dev, false, text);
+    }
+}
+
+} // namespace portiva

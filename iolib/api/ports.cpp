@@ -1,0 +1,110 @@
+// The port family: whole ports and single lines, their directions and levels.
+#include "api/entry.h"
+#include "transport/transport.h"
+
+using namespace portiva;
+
+namespace {
+
+constexpr uint8_t kPortCount = 5;
+constexpr uint8_t kLineCount = 40;
+
+// Five (keep-mask, value) pairs: every port untouched except `port`.
+void FillPairs(uint8_t* record, uint8_t port, uint8_t keep, uint8_t value) {
+    for (uint8_t p = 0; p < kPortCount; ++p) {
+        record[2 * p] = p == port ? keep : 255;
+        record[2 * p + 1] = p == port ? value : 0;
+    }
+}
+
+bool SendPortState(uint8_t devNum, uint8_t port, uint8_t keep, uint8_t value) {
+    uint8_t record[16] = {};
+    FillPairs(record, port, keep, value);
+    return DoBulkXFer(devNum, kCmdSetPortState, false, kCommandTimeoutMs, 0, sizeof record, nullptr,
+                      record);
+}
+
+bool SendPortDir(uint8_t devNum, uint8_t port, uint8_t keep, uint8_t value) {
+    uint8_t record[10] = {};
+    FillPairs(record, port, keep, value);
+    return DoBulkXFer(devNum, kCmdSetPortDir, false, kCommandTimeoutMs, 0, sizeof record, nullptr,
+                      record);
+}
+
+// The levels of one port; `value` is written also when the transfer failed (then 0).
+bool ReadPort(uint8_t devNum, uint8_t port, uint8_t& value) {
+    uint8_t answer[kPortCount] = {};
+    const bool ok = DoBulkXFer(devNum, kCmdGetPortState, false, kCommandTimeoutMs, sizeof answer, 0,
+                               answer, nullptr);
+    value = answer[port];
+    return ok;
+}
+
+} // namespace
+
+extern "C" {
+
+PORTIVA_API PortivaBool PORTIVA_CALL UsbSetPortState(uint8_t DevNum, uint8_t PortNr,
+                                                     uint8_t State) {
+    if (PortNr >= kPortCount) {
+        SetError(DevNum, kErrInvalidParameter);
+        return 0;
+    }
+    return Guarded(DevNum, [&] { return SendPortState(DevNum, PortNr, 0, State); });
+}
+
+PORTIVA_API PortivaBool PORTIVA_CALL UsbSetPortDir(uint8_t DevNum, uint8_t PortNr, uint8_t Dir) {
+    if (PortNr >= kPortCount) {
+        SetError(DevNum, kErrInvalidParameter);
+        return 0;
+    }
+    return Guarded(DevNum, [&] { return SendPortDir(DevNum, PortNr, 0, Dir); });
+}
+
+PORTIVA_API PortivaBool PORTIVA_CALL UsbSetIOState(uint8_t DevNum, uint8_t PinNr,
+                                                   PortivaBool State) {
+    if (PinNr >= kLineCount) {
+        SetError(DevNum, kErrInvalidParameter);
+        return 0;
+    }
+    const uint8_t bit = static_cast<uint8_t>(1u << (PinNr % 8));
+    return Guarded(DevNum, [&] {
+        return SendPortState(DevNum, PinNr / 8, static_cast<uint8_t>(~bit), State ? bit : 0);
+    });
+}
+
+PORTIVA_API PortivaBool PORTIVA_CALL UsbSetIODir(uint8_t DevNum, uint8_t PinNr, PortivaBool Dir) {
+    if (PinNr >= kLineCount) {
+        SetError(DevNum, kErrInvalidParameter);
+        return 0;
+    }
+    const uint8_t bit = static_cast<uint8_t>(1u << (PinNr % 8));
+    return Guarded(DevNum, [&] {
+        return SendPortDir(DevNum, PinNr / 8, static_cast<uint8_t>(~bit), Dir ? bit : 0);
+    });
+}
+
+PORTIVA_API PortivaBool PORTIVA_CALL UsbGetPortState(uint8_t DevNum, uint8_t PortNr,
+                                                     uint8_t* PState) {
+    if (PortNr >= kPortCount || !PState) {
+        SetError(DevNum, kErrInvalidParameter);
+        return 0;
+    }
+    return Guarded(DevNum, [&] { return ReadPort(DevNum, PortNr, *PState); });
+}
+
+PORTIVA_API PortivaBool PORTIVA_CALL UsbGetIOState(uint8_t DevNum, uint8_t PinNr,
+                                                   PortivaBool* PState) {
+    if (PinNr >= kLineCount || !PState) {
+        SetError(DevNum, kErrInvalidParameter);
+        return 0;
+    }
+    return Guarded(DevNum, [&] {
+        uint8_t levels = 0;
+        const bool ok = ReadPort(DevNum, PinNr / 8, levels);
+        *PState = (levels >> (PinNr % 8)) & 1;
+        return ok;
+    });
+}
+
+} // extern "C"
