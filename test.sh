@@ -10,7 +10,8 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug "${launcher[@]}" -DFARSCAN_SANITIZE=ON >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug "${launcher[@]}" -DFARSCAN_SANITIZE=ON \
+  -DPORTIVA_TEST_INTERFACE=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # Services and extra checks the tests rely on (sound server, cross builds ...).

@@ -1,6 +1,7 @@
 // C++ interface for tests: the simulated boards' observations and fault injection, and a few
 // library internals. Tests reach it through dlsym("portiva_test_interface") on the loaded
-// library; it exists in every build but does nothing harmful unless called.
+// library. Only a library configured with -DPORTIVA_TEST_INTERFACE=ON (the test build) exports
+// it; the library users get has no such entry point.
 #pragma once
 
 #include <cstddef>

@@ -24,6 +24,10 @@ for portiva_win_name in UsbInit UsbGetVersion UsbDevicePresent UsbDeviceInitiali
   grep -qE "\] ${portiva_win_name}\$" <<<"$portiva_win_exports" \
     || portiva_win_fail "export $portiva_win_name missing or decorated"
 done
+# The test entry point is left out of the library users get.
+if grep -q "portiva_test_interface" <<<"$portiva_win_exports"; then
+  portiva_win_fail "the test entry point portiva_test_interface is exported"
+fi
 # The exports are stdcall: their object symbols carry the argument size.
 i686-w64-mingw32-nm "$portiva_win_build/iolib/CMakeFiles/portiva.dir/api/ports.cpp.obj" \
   | grep -q ' T _UsbSetIOState@12$' || portiva_win_fail "UsbSetIOState is not stdcall"
