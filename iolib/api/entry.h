@@ -1,10 +1,11 @@
-// What every export file shares: no exception crosses the C API.
+// What every export file shares: the library lock, and no exception across the C API.
 #pragma once
 
 #include <new>
 
 #include "api/portiva.h"
 #include "internal/errors.h"
+#include "internal/lock.h"
 #include "internal/log.h"
 
 namespace portiva {

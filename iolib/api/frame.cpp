@@ -26,10 +26,12 @@ PORTIVA_API void PORTIVA_CALL UsbGetVersion(char* PVersion) {
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbDevicePresent(uint8_t DevNum) {
+    const auto lock = LockLibrary();
     return Guarded(DevNum, [&] { return !FindDevicePath(DevNum).empty(); });
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbDeviceInitialized(uint8_t DevNum) {
+    const auto lock = LockLibrary();
     return Guarded(DevNum, [&] {
         if (FindDevicePath(DevNum).empty()) {
             return false;
@@ -44,10 +46,12 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbDeviceInitialized(uint8_t DevNum) {
 }
 
 PORTIVA_API void PORTIVA_CALL UsbSetInitializedFlag(uint8_t DevNum, PortivaBool Flag) {
+    const auto lock = LockLibrary();
     Board(DevNum).initialized = Flag != 0;
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbCheckSpeed(uint8_t DevNum, PortivaBool* PHighSpeed) {
+    const auto lock = LockLibrary();
     if (!PHighSpeed) {
         SetError(DevNum, kErrInvalidParameter);
         return 0;
@@ -65,12 +69,14 @@ PORTIVA_API void PORTIVA_CALL UsbWaituSec(uint32_t USec) {
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetStatus(uint8_t DevNum) {
+    const auto lock = LockLibrary();
     return Guarded(DevNum, [&] {
         return DoBulkXFer(DevNum, kCmdGetStatus, true, kCommandTimeoutMs, 0, 0, nullptr, nullptr);
     });
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetRdyState(uint8_t DevNum, uint8_t* PRdy) {
+    const auto lock = LockLibrary();
     if (!PRdy) {
         SetError(DevNum, kErrInvalidParameter);
         return 0;
@@ -88,6 +94,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbGetRdyState(uint8_t DevNum, uint8_t* PRd
 }
 
 PORTIVA_API uint8_t PORTIVA_CALL UsbGetError(void) {
+    const auto lock = LockLibrary();
     // Board 255 is not consulted.
     for (unsigned devNum = 0; devNum < kBoardCount - 1; ++devNum) {
         DeviceRecord& board = Board(static_cast<uint8_t>(devNum));
@@ -111,16 +118,19 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbGetErrorStringByNr(uint8_t ErrNr, const 
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbOpen(uint8_t DevNum) {
+    const auto lock = LockLibrary();
     Board(DevNum).exclusive = true;
     return 1;
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbClose(uint8_t DevNum) {
+    const auto lock = LockLibrary();
     Board(DevNum).exclusive = false;
     return 1;
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbRetrieveAllErrors(uint8_t DevNum, PortivaBool RetrieveAll) {
+    const auto lock = LockLibrary();
     DeviceRecord& board = Board(DevNum);
     if (!board.initialized) {
         SetError(DevNum, kErrInvalidParameter);
@@ -131,6 +141,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbRetrieveAllErrors(uint8_t DevNum, Portiv
 }
 
 PORTIVA_API void PORTIVA_CALL UsbSetGuid(const char* pszGuid) {
+    const auto lock = LockLibrary();
     if (!pszGuid) {
         return;
     }

@@ -94,6 +94,7 @@ bool Init(uint8_t devNum) {
 extern "C" {
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbInit(uint8_t DevNum) {
+    const auto lock = LockLibrary();
     return Guarded(DevNum, [&] { return Init(DevNum); });
 }
 

@@ -2,8 +2,8 @@
  *
  * Every export that addresses a board takes the board number DevNum (0..255) first and
  * returns a one-byte boolean (1 success, 0 failure). Failures leave error bits on the
- * board; UsbGetError takes them out one at a time in priority order. All exports must be
- * called from one thread at a time. */
+ * board; UsbGetError takes them out one at a time in priority order. The exports may be
+ * called from several threads: they run one at a time, each for the whole of its transfers. */
 #ifndef PORTIVA_H
 #define PORTIVA_H
 

@@ -46,6 +46,7 @@ extern "C" {
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetPortState(uint8_t DevNum, uint8_t PortNr,
                                                      uint8_t State) {
+    const auto lock = LockLibrary();
     if (PortNr >= kPortCount) {
         SetError(DevNum, kErrInvalidParameter);
         return 0;
@@ -54,6 +55,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbSetPortState(uint8_t DevNum, uint8_t Por
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetPortDir(uint8_t DevNum, uint8_t PortNr, uint8_t Dir) {
+    const auto lock = LockLibrary();
     if (PortNr >= kPortCount) {
         SetError(DevNum, kErrInvalidParameter);
         return 0;
@@ -63,6 +65,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbSetPortDir(uint8_t DevNum, uint8_t PortN
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetIOState(uint8_t DevNum, uint8_t PinNr,
                                                    PortivaBool State) {
+    const auto lock = LockLibrary();
     if (PinNr >= kLineCount) {
         SetError(DevNum, kErrInvalidParameter);
         return 0;
@@ -74,6 +77,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbSetIOState(uint8_t DevNum, uint8_t PinNr
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetIODir(uint8_t DevNum, uint8_t PinNr, PortivaBool Dir) {
+    const auto lock = LockLibrary();
     if (PinNr >= kLineCount) {
         SetError(DevNum, kErrInvalidParameter);
         return 0;
@@ -86,6 +90,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbSetIODir(uint8_t DevNum, uint8_t PinNr, 
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetPortState(uint8_t DevNum, uint8_t PortNr,
                                                      uint8_t* PState) {
+    const auto lock = LockLibrary();
     if (PortNr >= kPortCount || !PState) {
         SetError(DevNum, kErrInvalidParameter);
         return 0;
@@ -95,6 +100,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbGetPortState(uint8_t DevNum, uint8_t Por
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetIOState(uint8_t DevNum, uint8_t PinNr,
                                                    PortivaBool* PState) {
+    const auto lock = LockLibrary();
     if (PinNr >= kLineCount || !PState) {
         SetError(DevNum, kErrInvalidParameter);
         return 0;

@@ -5,6 +5,7 @@
 #include "api/portiva.h"
 #include "firmware/image_builder.h"
 #include "internal/errors.h"
+#include "internal/lock.h"
 #include "internal/log.h"
 #include "transport/sim_driver.h"
 #include "transport/test_interface.h"
@@ -24,6 +25,7 @@ void ForwardLog(LogLevel level, bool indent, const char* text) {
 class HooksImpl final : public test::Hooks {
 public:
     test::SimControl* Sim() override {
+        const auto lock = LockLibrary();
         auto* sim = dynamic_cast<SimDriver*>(&ActiveDriver());
         if (sim) {
             sim->StartRecording();
@@ -32,6 +34,7 @@ public:
     }
 
     void SetRecordTable(const char* const* records, size_t count) override {
+        const auto lock = LockLibrary();
         if (records || count) {
             const RecordTable table{records, count};
             OverrideRecordTable(&table);
@@ -51,21 +54,35 @@ public:
         return ok;
     }
 
-    void RaiseError(uint8_t devNum, uint32_t bits) override { SetError(devNum, bits); }
+    void RaiseError(uint8_t devNum, uint32_t bits) override {
+        const auto lock = LockLibrary();
+        SetError(devNum, bits);
+    }
 
-    bool DriverTypeIsCyUsb() const override { return CurrentDriverType() == DriverType::CyUsb; }
-    bool DriverTypeFixed() const override { return portiva::DriverTypeFixed(); }
-    uint8_t TransactionNumber() const override { return CurrentTransactionNumber(); }
+    bool DriverTypeIsCyUsb() const override {
+        const auto lock = LockLibrary();
+        return CurrentDriverType() == DriverType::CyUsb;
+    }
+    bool DriverTypeFixed() const override {
+        const auto lock = LockLibrary();
+        return portiva::DriverTypeFixed();
+    }
+    uint8_t TransactionNumber() const override {
+        const auto lock = LockLibrary();
+        return CurrentTransactionNumber();
+    }
 
     bool Transfer(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t timeoutMs,
                   uint32_t readLen, const std::vector<uint8_t>& payload,
                   std::vector<uint8_t>& answer) override {
+        const auto lock = LockLibrary();
         answer.assign(readLen, 0);
         return DoBulkXFer(devNum, command, wantStatus, timeoutMs, readLen,
                           static_cast<uint32_t>(payload.size()), answer.data(), payload.data());
     }
 
     void SetLogSink(LogSink sink) override {
+        const auto lock = LockLibrary();
         g_testSink = sink;
         portiva::SetLogSink(sink ? ForwardLog : nullptr);
     }

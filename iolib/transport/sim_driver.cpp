@@ -52,6 +52,7 @@ SimDriver::SimDriver(unsigned boards, Format format) : format_(format), boards_(
 }
 
 void SimDriver::StartRecording() {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     recording_ = true;
     for (Slot& slot : boards_) {
         slot.board.SetRecording(true);
@@ -59,6 +60,7 @@ void SimDriver::StartRecording() {
 }
 
 void SimDriver::Reset() {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     for (Slot& slot : boards_) {
         slot.board = SimBoard();
         slot.board.SetRecording(recording_);
@@ -96,6 +98,7 @@ void SimDriver::Record(int board, uint32_t code, const void* in, uint32_t inLen,
 }
 
 std::string SimDriver::CyUsbInterfacePath(const std::string& guid, unsigned index) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     Record(-1, 2, guid.data(), static_cast<uint32_t>(guid.size()), nullptr, 0, 0);
     std::string lower = guid;
     for (char& c : lower) {
@@ -112,6 +115,7 @@ std::string SimDriver::CyUsbInterfacePath(const std::string& guid, unsigned inde
 }
 
 Handle SimDriver::Open(const std::string& path, bool overlapped) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     Record(-1, 0, path.data(), static_cast<uint32_t>(path.size()), nullptr, 0, 0);
     int board = -1;
     if (format_ == Format::CyUsb && overlapped && path.rfind(kCyPathPrefix, 0) == 0) {
@@ -134,6 +138,7 @@ Handle SimDriver::Open(const std::string& path, bool overlapped) {
 }
 
 bool SimDriver::Close(Handle handle) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     auto it = handles_.find(handle);
     Record(it == handles_.end() ? -1 : static_cast<int>(it->second), 1, nullptr, 0, nullptr, 0, 0);
     if (it == handles_.end()) {
@@ -145,6 +150,7 @@ bool SimDriver::Close(Handle handle) {
 
 IoResult SimDriver::Control(Handle handle, uint32_t code, const void* in, uint32_t inLen, void* out,
                             uint32_t outLen, uint32_t waitMs) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     auto it = handles_.find(handle);
     Record(it == handles_.end() ? -1 : static_cast<int>(it->second), code, in, inLen, out, outLen,
            waitMs);
@@ -242,6 +248,7 @@ const SimDriver::Slot* SimDriver::SlotOf(unsigned board) const {
 }
 
 std::vector<test::LoadRecord> SimDriver::Loads(unsigned board) const {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     std::vector<test::LoadRecord> loads;
     if (const Slot* slot = SlotOf(board)) {
         for (const SimLoad& load : slot->board.Loads()) {
@@ -252,11 +259,13 @@ std::vector<test::LoadRecord> SimDriver::Loads(unsigned board) const {
 }
 
 std::vector<std::vector<uint8_t>> SimDriver::Commands(unsigned board) const {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     const Slot* slot = SlotOf(board);
     return slot ? slot->board.Commands() : std::vector<std::vector<uint8_t>>{};
 }
 
 void SimDriver::ClearRecords() {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     calls_.clear();
     for (Slot& slot : boards_) {
         slot.board.ClearRecords();
@@ -264,16 +273,19 @@ void SimDriver::ClearRecords() {
 }
 
 bool SimDriver::Running(unsigned board) const {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     const Slot* slot = SlotOf(board);
     return slot && slot->board.Running();
 }
 
 uint8_t SimDriver::AltSetting(unsigned board) const {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     const Slot* slot = SlotOf(board);
     return slot ? slot->board.AltSetting() : 0;
 }
 
 test::PortSnapshot SimDriver::Ports(unsigned board) const {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     test::PortSnapshot snapshot{};
     if (const Slot* slot = SlotOf(board)) {
         std::memcpy(snapshot.latch, slot->board.Firmware().latch, sizeof snapshot.latch);
@@ -283,6 +295,7 @@ test::PortSnapshot SimDriver::Ports(unsigned board) const {
 }
 
 std::vector<uint8_t> SimDriver::Memory(unsigned board) const {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     const Slot* slot = SlotOf(board);
     if (!slot) {
         return {};
@@ -291,42 +304,49 @@ std::vector<uint8_t> SimDriver::Memory(unsigned board) const {
 }
 
 void SimDriver::SetPacketSize(unsigned board, uint16_t size) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     if (Slot* slot = SlotOf(board)) {
         slot->board.SetPacketSize(size);
     }
 }
 
 void SimDriver::SetExternalLevels(unsigned board, uint8_t port, uint8_t levels) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     if (Slot* slot = SlotOf(board)) {
         slot->board.SetExternalLevels(port, levels);
     }
 }
 
 void SimDriver::SetReady(unsigned board, uint8_t ready) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     if (Slot* slot = SlotOf(board)) {
         slot->board.SetReady(ready);
     }
 }
 
 void SimDriver::TimeOutNext(unsigned board, uint8_t endpoint, unsigned count) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     if (Slot* slot = SlotOf(board)) {
         slot->timeouts[endpoint] = count;
     }
 }
 
 void SimDriver::WrongTransactionNext(unsigned board, unsigned count) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     if (Slot* slot = SlotOf(board)) {
         slot->board.WrongTransactionNext(count);
     }
 }
 
 void SimDriver::RaiseStatus(unsigned board, uint32_t bits) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     if (Slot* slot = SlotOf(board)) {
         slot->board.RaiseStatus(bits);
     }
 }
 
 void SimDriver::VanishAfter(unsigned board, unsigned calls) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     if (Slot* slot = SlotOf(board)) {
         if (calls == 0) {
             slot->present = false;
@@ -338,6 +358,7 @@ void SimDriver::VanishAfter(unsigned board, unsigned calls) {
 }
 
 void SimDriver::Plug(unsigned board, bool present) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
     if (Slot* slot = SlotOf(board)) {
         slot->present = present;
         slot->vanishCountdown = -1;

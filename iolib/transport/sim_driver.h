@@ -1,5 +1,5 @@
 // The simulated driver: N boards behind the request blocks and control codes of one of the two
-// Windows drivers, chosen by PORTIVA_SIM and PORTIVA_SIM_DRIVER.
+// Windows drivers, chosen by PORTIVA_SIM and PORTIVA_SIM_DRIVER. Thread-safe.
 #pragma once
 
 #include <map>
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "internal/lock.h"
 #include "transport/driver.h"
 #include "transport/sim_board.h"
 #include "transport/test_interface.h"
@@ -32,11 +33,17 @@ public:
     // SimControl
     unsigned BoardCount() const override { return static_cast<unsigned>(boards_.size()); }
     void Reset() override;
-    std::vector<test::DriverCall> Calls() const override { return calls_; }
+    std::vector<test::DriverCall> Calls() const override {
+        const std::lock_guard<RecursiveMutex> lock(mutex_);
+        return calls_;
+    }
     std::vector<test::LoadRecord> Loads(unsigned board) const override;
     std::vector<std::vector<uint8_t>> Commands(unsigned board) const override;
     void ClearRecords() override;
-    unsigned OpenHandles() const override { return static_cast<unsigned>(handles_.size()); }
+    unsigned OpenHandles() const override {
+        const std::lock_guard<RecursiveMutex> lock(mutex_);
+        return static_cast<unsigned>(handles_.size());
+    }
     bool Running(unsigned board) const override;
     uint8_t AltSetting(unsigned board) const override;
     test::PortSnapshot Ports(unsigned board) const override;
@@ -68,6 +75,8 @@ private:
     Slot* SlotOf(unsigned board);
     const Slot* SlotOf(unsigned board) const;
 
+    // Tests observe and fault the boards from their own threads while exports run.
+    mutable RecursiveMutex mutex_;
     Format format_;
     std::vector<Slot> boards_;
     std::map<Handle, unsigned> handles_; // open handle -> board index

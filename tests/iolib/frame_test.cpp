@@ -1,7 +1,9 @@
 // Library frame: board table, error reporting, queries and the command transport, through the
 // C ABI of the loaded library against the simulated boards.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "sim_fixture.h"
 
@@ -456,6 +458,56 @@ TEST_F(TransportTest, InterfaceGuidSelectsCyUsbBoards) {
     EXPECT_EQ(lib.UsbDevicePresent(1), ezusb ? 1 : 0);
     lib.UsbSetGuid("{DD3F8FC7-D531-4C65-95FF-1FC8DFEE2C52}");
     EXPECT_TRUE(lib.UsbDevicePresent(1));
+}
+
+TEST_F(FrameTest, CallersOnSeveralThreadsAreServedOneAtATime) {
+    for (uint8_t board = 0; board < 4; ++board) {
+        Init(board);
+        ASSERT_TRUE(lib.UsbSetPortDir(board, 1, 0xFF));
+    }
+    sim->ClearRecords();
+    // Boards 0 and 1 have a caller each, board 3 has four sharing it (a line each), and
+    // one more keeps starting board 2 again and asking for presence and speed.
+    constexpr int kRounds = 150;
+    std::atomic<int> failures{0};
+    auto lineCaller = [&](uint8_t board, uint8_t line) {
+        for (int i = 0; i < kRounds; ++i) {
+            const uint8_t want = static_cast<uint8_t>(i & 1);
+            uint8_t level = 0xFF;
+            if (!lib.UsbSetIOState(board, line, want) || !lib.UsbGetIOState(board, line, &level) ||
+                level != want) {
+                ++failures;
+            }
+        }
+        if (!lib.UsbSetIOState(board, line, 1)) {
+            ++failures;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (uint8_t board = 0; board < 2; ++board) {
+        threads.emplace_back(lineCaller, board, 8);
+    }
+    for (uint8_t line = 8; line < 12; ++line) {
+        threads.emplace_back(lineCaller, 3, line);
+    }
+    threads.emplace_back([&] {
+        for (int i = 0; i < kRounds / 10; ++i) {
+            uint8_t high = 0;
+            if (!lib.UsbInit(2) || !lib.UsbDevicePresent(2) || !lib.UsbDeviceInitialized(2) ||
+                !lib.UsbCheckSpeed(2, &high) || !lib.UsbGetStatus(2)) {
+                ++failures;
+            }
+        }
+    });
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_EQ(sim->Ports(0).latch[1], 0x01);
+    EXPECT_EQ(sim->Ports(1).latch[1], 0x01);
+    EXPECT_EQ(sim->Ports(3).latch[1], 0x0F) << "each caller's line, none lost to another";
+    EXPECT_EQ(sim->OpenHandles(), 0u);
 }
 
 } // namespace
