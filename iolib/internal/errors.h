@@ -26,6 +26,9 @@ enum ErrorBit : uint32_t {
     kErrParOutTimeout = 0x200000,
 };
 
+// Every bit the error table knows.
+constexpr uint32_t kKnownErrorBits = 0x3FF | 0x3F0000;
+
 // ORs bits into the board's error flags (and writes each message to the debug log).
 void SetError(uint8_t devNum, uint32_t bits);
 

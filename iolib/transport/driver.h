@@ -29,9 +29,12 @@ public:
 
     // One device control call. For overlapped handles the call is waited for up to `waitMs`
     // (TimedOut when it did not finish; the call is then still pending in the driver until the
-    // pipe is aborted). `in` and `out` may be the same buffer.
+    // pipe is aborted). `in` and `out` may be the same buffer. `returned` (may be null) gets the
+    // number of bytes the driver reports back for `out`, as DeviceIoControl does: for a bulk
+    // transfer the CyUSB driver counts its block and the bytes moved, the EzUsb driver the bytes
+    // moved.
     virtual IoResult Control(Handle handle, uint32_t code, const void* in, uint32_t inLen,
-                             void* out, uint32_t outLen, uint32_t waitMs) = 0;
+                             void* out, uint32_t outLen, uint32_t waitMs, uint32_t* returned) = 0;
 };
 
 // The driver in use: the simulated boards when PORTIVA_SIM is set, else the platform's.

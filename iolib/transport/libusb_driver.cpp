@@ -63,12 +63,14 @@ public:
         return result == 1;
     }
 
-    IoResult Bulk(uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t waitMs) override {
+    IoResult Bulk(uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t waitMs,
+                  uint32_t& transferred) override {
         // libusb counts 0 as no limit; a zero wait still has to give the transfer a chance.
         const unsigned timeout = waitMs == kWaitForever ? 0 : (waitMs == 0 ? 1 : waitMs);
-        int transferred = 0;
+        int moved = 0;
         const int result = libusb_bulk_transfer(handle_, endpoint, data, static_cast<int>(length),
-                                                &transferred, timeout);
+                                                &moved, timeout);
+        transferred = moved > 0 ? static_cast<uint32_t>(moved) : 0;
         if (result == LIBUSB_ERROR_TIMEOUT && waitMs != kWaitForever) {
             return IoResult::TimedOut;
         }
@@ -170,14 +172,14 @@ public:
     }
 
     IoResult Control(Handle handle, uint32_t code, const void* in, uint32_t inLen, void* out,
-                     uint32_t outLen, uint32_t waitMs) override {
+                     uint32_t outLen, uint32_t waitMs, uint32_t* returned) override {
         auto it = open_.find(handle);
         if (it == open_.end()) {
             return IoResult::Failed;
         }
         DeviceOperations usb(it->second.usb);
         return DecodeRequest(usb, it->second.format, code, static_cast<const uint8_t*>(in), inLen,
-                             static_cast<uint8_t*>(out), outLen, waitMs);
+                             static_cast<uint8_t*>(out), outLen, waitMs, returned);
     }
 
 private:

@@ -9,7 +9,8 @@ public:
     std::string CyUsbInterfacePath(const std::string&, unsigned) override { return {}; }
     Handle Open(const std::string&, bool) override { return kInvalidHandle; }
     bool Close(Handle) override { return false; }
-    IoResult Control(Handle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t) override {
+    IoResult Control(Handle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t,
+                     uint32_t*) override {
         return IoResult::Failed;
     }
 };

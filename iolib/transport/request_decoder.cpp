@@ -13,7 +13,7 @@ IoResult FromBool(bool ok) {
 }
 
 IoResult DecodeCyUsb(UsbOperations& usb, uint32_t code, const uint8_t* in, uint32_t inLen,
-                     uint8_t* out, uint32_t outLen, uint32_t waitMs) {
+                     uint8_t* out, uint32_t outLen, uint32_t waitMs, uint32_t& returned) {
     switch (code) {
     case kCyControl: {
         // The block travels as both input and output buffer.
@@ -43,7 +43,11 @@ IoResult DecodeCyUsb(UsbOperations& usb, uint32_t code, const uint8_t* in, uint3
                 return IoResult::Failed; // the control part stays empty for bulk transfers
             }
         }
-        return usb.Bulk(in[kCyEndpoint], out + kCyBlockSize, length, waitMs);
+        uint32_t transferred = 0;
+        const IoResult result =
+            usb.Bulk(in[kCyEndpoint], out + kCyBlockSize, length, waitMs, transferred);
+        returned = static_cast<uint32_t>(kCyBlockSize) + transferred;
+        return result;
     }
     case kCyAbortPipe:
         return FromBool(in && inLen == 1 && usb.AbortPipe(in[0]));
@@ -66,7 +70,7 @@ IoResult DecodeCyUsb(UsbOperations& usb, uint32_t code, const uint8_t* in, uint3
 }
 
 IoResult DecodeEzUsb(UsbOperations& usb, uint32_t code, const uint8_t* in, uint32_t inLen,
-                     uint8_t* out, uint32_t outLen) {
+                     uint8_t* out, uint32_t outLen, uint32_t& returned) {
     switch (code) {
     case kEzControl: {
         // direction, type 2 (vendor), recipient 0 (device), reserved, request, pad, value, index
@@ -87,7 +91,10 @@ IoResult DecodeEzUsb(UsbOperations& usb, uint32_t code, const uint8_t* in, uint3
         if (endpoint == 0 || static_cast<bool>(endpoint & 0x80) != (code == kEzBulkRead)) {
             return IoResult::Failed;
         }
-        return usb.Bulk(endpoint, out, outLen, kWaitForever);
+        uint32_t transferred = 0;
+        const IoResult result = usb.Bulk(endpoint, out, outLen, kWaitForever, transferred);
+        returned = transferred;
+        return result;
     }
     case kEzSetInterface:
         return FromBool(in && inLen == kEzSetInterfaceSize && usb.SetInterface(in[0], in[1]));
@@ -99,9 +106,16 @@ IoResult DecodeEzUsb(UsbOperations& usb, uint32_t code, const uint8_t* in, uint3
 } // namespace
 
 IoResult DecodeRequest(UsbOperations& usb, RequestFormat format, uint32_t code, const uint8_t* in,
-                       uint32_t inLen, uint8_t* out, uint32_t outLen, uint32_t waitMs) {
-    return format == RequestFormat::CyUsb ? DecodeCyUsb(usb, code, in, inLen, out, outLen, waitMs)
-                                          : DecodeEzUsb(usb, code, in, inLen, out, outLen);
+                       uint32_t inLen, uint8_t* out, uint32_t outLen, uint32_t waitMs,
+                       uint32_t* returned) {
+    uint32_t count = outLen;
+    const IoResult result = format == RequestFormat::CyUsb
+                                ? DecodeCyUsb(usb, code, in, inLen, out, outLen, waitMs, count)
+                                : DecodeEzUsb(usb, code, in, inLen, out, outLen, count);
+    if (returned) {
+        *returned = result == IoResult::Ok ? count : 0;
+    }
+    return result;
 }
 
 } // namespace portiva

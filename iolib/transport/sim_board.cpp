@@ -17,7 +17,8 @@ constexpr uint16_t kScratchEnd = 0xE200;
 
 } // namespace
 
-SimBoard::SimBoard(uint16_t packetSize) : packetSize_(packetSize), joined_(0xFFFF) {
+SimBoard::SimBoard(uint16_t packetSize)
+    : packetSize_(packetSize), joined_(PFW_COMMAND_BUFFER_SIZE) {
     PowerUp();
 }
 
@@ -165,7 +166,8 @@ void SimBoard::Execute() {
         firmware_.level[port] = pfw_line_levels(&firmware_, port, external_[port]);
     }
     firmware_.ready = ready_;
-    std::vector<uint8_t> answer(0xFFFF);
+    // The firmware's own buffers: a longer command is refused, a longer answer never sent.
+    std::vector<uint8_t> answer(PFW_ANSWER_BUFFER_SIZE);
     const uint16_t answerLength =
         collector_.received > joined_.size()
             ? pfw_reject(&firmware_, joined_.data(), answer.data(),

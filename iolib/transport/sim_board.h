@@ -82,7 +82,7 @@ private:
     bool recording_ = true;
     std::deque<std::vector<uint8_t>> answers_;
     std::vector<uint8_t> pending_; // the transfer's bytes as they arrived, for the record
-    std::vector<uint8_t> joined_;  // the core's transfer buffer
+    std::vector<uint8_t> joined_;  // the firmware's command buffer
     pfw_collector collector_{};
     std::vector<SimLoad> loads_;
     std::vector<std::vector<uint8_t>> commands_;

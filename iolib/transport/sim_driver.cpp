@@ -67,6 +67,7 @@ void SimDriver::Reset() {
         slot.present = true;
         slot.vanishCountdown = -1;
         slot.timeouts.clear();
+        slot.shortenings.clear();
     }
     calls_.clear();
 }
@@ -149,7 +150,7 @@ bool SimDriver::Close(Handle handle) {
 }
 
 IoResult SimDriver::Control(Handle handle, uint32_t code, const void* in, uint32_t inLen, void* out,
-                            uint32_t outLen, uint32_t waitMs) {
+                            uint32_t outLen, uint32_t waitMs, uint32_t* returned) {
     const std::lock_guard<RecursiveMutex> lock(mutex_);
     auto it = handles_.find(handle);
     Record(it == handles_.end() ? -1 : static_cast<int>(it->second), code, in, inLen, out, outLen,
@@ -162,7 +163,7 @@ IoResult SimDriver::Control(Handle handle, uint32_t code, const void* in, uint32
         return IoResult::Failed;
     }
     const IoResult result = Dispatch(slot, code, static_cast<const uint8_t*>(in), inLen,
-                                     static_cast<uint8_t*>(out), outLen, waitMs);
+                                     static_cast<uint8_t*>(out), outLen, waitMs, returned);
     if (slot.vanishCountdown > 0 && --slot.vanishCountdown == 0) {
         slot.present = false;
         slot.vanishCountdown = -1;
@@ -171,19 +172,32 @@ IoResult SimDriver::Control(Handle handle, uint32_t code, const void* in, uint32
 }
 
 IoResult SimDriver::Bulk(Slot& slot, uint8_t endpoint, uint8_t* data, uint32_t length,
-                         uint32_t waitMs) {
+                         uint32_t waitMs, uint32_t& transferred) {
+    transferred = 0;
     const IoResult notDone = waitMs == kWaitForever ? IoResult::Failed : IoResult::TimedOut;
     auto timeout = slot.timeouts.find(endpoint);
     if (timeout != slot.timeouts.end() && timeout->second > 0) {
         --timeout->second;
         return notDone;
     }
+    uint32_t missing = 0;
+    auto shortening = slot.shortenings.find(endpoint);
+    if (shortening != slot.shortenings.end() && shortening->second.count > 0) {
+        --shortening->second.count;
+        missing = shortening->second.missing;
+    }
     if (!(endpoint & 0x80)) {
-        return slot.board.BulkOut(endpoint, data, length) ? IoResult::Ok : IoResult::Failed;
+        const uint32_t taken = length > missing ? length - missing : 0;
+        if (!slot.board.BulkOut(endpoint, data, taken)) {
+            return IoResult::Failed;
+        }
+        transferred = taken;
+        return IoResult::Ok;
     }
     size_t received = 0;
     switch (slot.board.BulkIn(endpoint, data, length, received)) {
     case SimBoard::InResult::Data:
+        transferred = static_cast<uint32_t>(received > missing ? received - missing : 0);
         return IoResult::Ok;
     case SimBoard::InResult::Nothing:
         // A real EzUsb call would wait for ever; the simulation gives up.
@@ -199,9 +213,8 @@ namespace {
 // One simulated board as the decoder sees it.
 class SlotOperations final : public UsbOperations {
 public:
-    SlotOperations(SimBoard& board,
-                   std::function<IoResult(uint8_t, uint8_t*, uint32_t, uint32_t)> bulk)
-        : board_(board), bulk_(std::move(bulk)) {}
+    using BulkFn = std::function<IoResult(uint8_t, uint8_t*, uint32_t, uint32_t, uint32_t&)>;
+    SlotOperations(SimBoard& board, BulkFn bulk) : board_(board), bulk_(std::move(bulk)) {}
 
     bool ControlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
                          uint8_t* data, uint16_t length, uint32_t) override {
@@ -216,27 +229,28 @@ public:
         setting = board_.AltSetting();
         return true;
     }
-    IoResult Bulk(uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t waitMs) override {
-        return bulk_(endpoint, data, length, waitMs);
+    IoResult Bulk(uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t waitMs,
+                  uint32_t& transferred) override {
+        return bulk_(endpoint, data, length, waitMs, transferred);
     }
     bool AbortPipe(uint8_t) override { return true; }
 
 private:
     SimBoard& board_;
-    std::function<IoResult(uint8_t, uint8_t*, uint32_t, uint32_t)> bulk_;
+    BulkFn bulk_;
 };
 
 } // namespace
 
 IoResult SimDriver::Dispatch(Slot& slot, uint32_t code, const uint8_t* in, uint32_t inLen,
-                             uint8_t* out, uint32_t outLen, uint32_t waitMs) {
-    SlotOperations usb(
-        slot.board, [this, &slot](uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t wait) {
-            return Bulk(slot, endpoint, data, length, wait);
-        });
+                             uint8_t* out, uint32_t outLen, uint32_t waitMs, uint32_t* returned) {
+    SlotOperations usb(slot.board, [this, &slot](uint8_t endpoint, uint8_t* data, uint32_t length,
+                                                 uint32_t wait, uint32_t& transferred) {
+        return Bulk(slot, endpoint, data, length, wait, transferred);
+    });
     return DecodeRequest(usb,
                          format_ == Format::CyUsb ? RequestFormat::CyUsb : RequestFormat::EzUsb,
-                         code, in, inLen, out, outLen, waitMs);
+                         code, in, inLen, out, outLen, waitMs, returned);
 }
 
 SimDriver::Slot* SimDriver::SlotOf(unsigned board) {
@@ -328,6 +342,13 @@ void SimDriver::TimeOutNext(unsigned board, uint8_t endpoint, unsigned count) {
     const std::lock_guard<RecursiveMutex> lock(mutex_);
     if (Slot* slot = SlotOf(board)) {
         slot->timeouts[endpoint] = count;
+    }
+}
+
+void SimDriver::ShortenNext(unsigned board, uint8_t endpoint, unsigned count, uint32_t missing) {
+    const std::lock_guard<RecursiveMutex> lock(mutex_);
+    if (Slot* slot = SlotOf(board)) {
+        slot->shortenings[endpoint] = {count, missing};
     }
 }
 

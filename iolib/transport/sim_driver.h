@@ -28,7 +28,7 @@ public:
     Handle Open(const std::string& path, bool overlapped) override;
     bool Close(Handle handle) override;
     IoResult Control(Handle handle, uint32_t code, const void* in, uint32_t inLen, void* out,
-                     uint32_t outLen, uint32_t waitMs) override;
+                     uint32_t outLen, uint32_t waitMs, uint32_t* returned) override;
 
     // SimControl
     unsigned BoardCount() const override { return static_cast<unsigned>(boards_.size()); }
@@ -52,6 +52,7 @@ public:
     void SetExternalLevels(unsigned board, uint8_t port, uint8_t levels) override;
     void SetReady(unsigned board, uint8_t ready) override;
     void TimeOutNext(unsigned board, uint8_t endpoint, unsigned count) override;
+    void ShortenNext(unsigned board, uint8_t endpoint, unsigned count, uint32_t missing) override;
     void WrongTransactionNext(unsigned board, unsigned count) override;
     void RaiseStatus(unsigned board, uint32_t bits) override;
     void VanishAfter(unsigned board, unsigned calls) override;
@@ -63,6 +64,11 @@ private:
         bool present = true;
         int vanishCountdown = -1; // calls left before the board disappears; -1 none
         std::map<uint8_t, unsigned> timeouts;
+        struct Shortening {
+            unsigned count = 0;
+            uint32_t missing = 0;
+        };
+        std::map<uint8_t, Shortening> shortenings;
     };
 
     // Board index of the present board with enumeration position `position`; -1 when none.
@@ -70,8 +76,9 @@ private:
     void Record(int board, uint32_t code, const void* in, uint32_t inLen, const void* out,
                 uint32_t outLen, uint32_t waitMs);
     IoResult Dispatch(Slot& slot, uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
-                      uint32_t outLen, uint32_t waitMs);
-    IoResult Bulk(Slot& slot, uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t waitMs);
+                      uint32_t outLen, uint32_t waitMs, uint32_t* returned);
+    IoResult Bulk(Slot& slot, uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t waitMs,
+                  uint32_t& transferred);
     Slot* SlotOf(unsigned board);
     const Slot* SlotOf(unsigned board) const;
 

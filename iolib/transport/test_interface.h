@@ -58,6 +58,10 @@ public:
     // EzUsb call fails. A command write that times out never reaches the firmware; an answer
     // read that times out leaves the answer queued.
     virtual void TimeOutNext(unsigned board, uint8_t endpoint, unsigned count) = 0;
+    // The next `count` transfers on `endpoint` move `missing` bytes fewer than asked: the board
+    // takes only the first part of a command, an answer arrives cut short.
+    virtual void ShortenNext(unsigned board, uint8_t endpoint, unsigned count,
+                             uint32_t missing) = 0;
     // The next `count` answers carry a wrong transaction number.
     virtual void WrongTransactionNext(unsigned board, unsigned count) = 0;
     // Firmware status bits reported (and cleared) by the next answer.

@@ -60,13 +60,16 @@ bool CyBulk(Handle handle, uint8_t endpoint, uint8_t* data, uint32_t length, uin
     req::FillCyBulkBlock(block, endpoint, length);
     const uint32_t total = static_cast<uint32_t>(req::kCyBlockSize + length);
     Driver& driver = ActiveDriver();
-    IoResult result = driver.Control(handle, req::kCyBulk, block, total, block, total, timeoutMs);
+    uint32_t returned = 0;
+    IoResult result =
+        driver.Control(handle, req::kCyBulk, block, total, block, total, timeoutMs, &returned);
     if (result == IoResult::TimedOut) {
         // The request is still queued in the driver; abort it so the next transfer starts clean.
-        driver.Control(handle, req::kCyAbortPipe, &endpoint, 1, nullptr, 0, kWaitForever);
+        driver.Control(handle, req::kCyAbortPipe, &endpoint, 1, nullptr, 0, kWaitForever, nullptr);
         return false;
     }
-    return result == IoResult::Ok;
+    // A short transfer left part of the command behind or part of the buffer unwritten.
+    return result == IoResult::Ok && returned == total;
 }
 
 bool EzBulk(Handle handle, uint32_t code, uint8_t endpoint, uint8_t* data, uint32_t length) {
@@ -75,16 +78,31 @@ bool EzBulk(Handle handle, uint32_t code, uint8_t endpoint, uint8_t* data, uint3
     Driver& driver = ActiveDriver();
     uint32_t done = 0;
     uint32_t rest = length;
+    // Every piece must move in full: a short one leaves a command or an answer in parts.
+    auto piece = [&](uint32_t length) {
+        uint32_t returned = 0;
+        return driver.Control(handle, code, block, sizeof block, data + done, length, kWaitForever,
+                              &returned) == IoResult::Ok &&
+               returned == length;
+    };
     while (rest >= req::kEzMaxPiece) {
-        if (driver.Control(handle, code, block, sizeof block, data + done, req::kEzPiece,
-                           kWaitForever) != IoResult::Ok) {
+        if (!piece(req::kEzPiece)) {
             return false;
         }
         done += req::kEzPiece;
         rest -= req::kEzPiece;
     }
-    return driver.Control(handle, code, block, sizeof block, data + done, rest, kWaitForever) ==
-           IoResult::Ok;
+    return piece(rest);
+}
+
+// Error bits for a firmware status. Bits 0 to 5 have entries of their own (shifted by 16; bits
+// 16 and above drop out of the shift). The rest, the firmware's refusal of a command it cannot
+// carry out (bit 7) above all, become "Invalid parameter", so that a failed call always leaves
+// an error that can be read and none that can never be cleared.
+uint32_t StatusErrors(uint32_t status) {
+    const uint32_t known = (status << 16) & kKnownErrorBits;
+    const bool unknown = (status & 0xFFC0) != 0 || (status != 0 && known == 0);
+    return known | (unknown ? uint32_t{kErrInvalidParameter} : 0u);
 }
 
 std::string Hex6(uint32_t value) {
@@ -205,7 +223,7 @@ bool VendorRequest(Handle handle, Direction direction, uint8_t request, uint16_t
         req::Put16(block + 6, value);
         req::Put16(block + 8, index);
         return driver.Control(handle, req::kEzControl, block, sizeof block, data, length,
-                              kWaitForever) == IoResult::Ok;
+                              kWaitForever, nullptr) == IoResult::Ok;
     }
     const uint32_t total = static_cast<uint32_t>(req::kCyBlockSize + length);
     std::vector<uint8_t> buffer(total, 0);
@@ -224,7 +242,7 @@ bool VendorRequest(Handle handle, Direction direction, uint8_t request, uint16_t
         std::copy(data, data + length, block + req::kCyBlockSize);
     }
     const bool ok = driver.Control(handle, req::kCyControl, block, total, block, total,
-                                   kWaitForever) == IoResult::Ok;
+                                   kWaitForever, nullptr) == IoResult::Ok;
     if (ok && direction == Direction::BoardToHost && length > 0) {
         std::copy(block + req::kCyBlockSize, block + total, data);
     }
@@ -252,11 +270,11 @@ bool SetAltSetting(Handle handle, uint8_t setting) {
     if (g_state.type == DriverType::EzUsb) {
         uint8_t block[req::kEzSetInterfaceSize] = {0, setting};
         return driver.Control(handle, req::kEzSetInterface, block, sizeof block, nullptr, 0,
-                              kWaitForever) == IoResult::Ok;
+                              kWaitForever, nullptr) == IoResult::Ok;
     }
     uint8_t value = setting;
-    return driver.Control(handle, req::kCySetAltSetting, &value, 1, &value, 1, kWaitForever) ==
-           IoResult::Ok;
+    return driver.Control(handle, req::kCySetAltSetting, &value, 1, &value, 1, kWaitForever,
+                          nullptr) == IoResult::Ok;
 }
 
 uint8_t GetAltSetting(Handle handle) {
@@ -264,8 +282,8 @@ uint8_t GetAltSetting(Handle handle) {
         return 1; // the EzUsb driver cannot tell; taken as running
     }
     uint8_t value = 0;
-    if (ActiveDriver().Control(handle, req::kCyGetAltSetting, &value, 1, &value, 1, kWaitForever) !=
-        IoResult::Ok) {
+    if (ActiveDriver().Control(handle, req::kCyGetAltSetting, &value, 1, &value, 1, kWaitForever,
+                               nullptr) != IoResult::Ok) {
         return 0;
     }
     return value;
@@ -279,7 +297,7 @@ bool SetTransferSize(Handle handle, uint8_t endpoint, uint32_t size) {
     block[0] = endpoint;
     req::Put32(block + 1, size);
     return ActiveDriver().Control(handle, req::kCySetTransferSize, block, sizeof block, block,
-                                  sizeof block, kWaitForever) == IoResult::Ok;
+                                  sizeof block, kWaitForever, nullptr) == IoResult::Ok;
 }
 
 namespace {
@@ -342,7 +360,7 @@ Attempt OneAttempt(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t ti
                 if (LogEnabled()) {
                     Dev("Received Firmware Status: " + Hex6(status), true);
                 }
-                SetError(devNum, status << 16);
+                SetError(devNum, StatusErrors(status));
                 result = status == 0 ? Attempt::Success : Attempt::Failure;
             } else {
                 if (LogEnabled()) {

@@ -98,8 +98,18 @@ public:
     }
 
     IoResult Control(Handle handle, uint32_t code, const void* in, uint32_t inLen, void* out,
-                     uint32_t outLen, uint32_t waitMs) override {
+                     uint32_t outLen, uint32_t waitMs, uint32_t* returnedOut) override {
         DWORD returned = 0;
+        const IoResult result = Call(handle, code, in, inLen, out, outLen, waitMs, returned);
+        if (returnedOut) {
+            *returnedOut = result == IoResult::Ok ? static_cast<uint32_t>(returned) : 0;
+        }
+        return result;
+    }
+
+private:
+    IoResult Call(Handle handle, uint32_t code, const void* in, uint32_t inLen, void* out,
+                  uint32_t outLen, uint32_t waitMs, DWORD& returned) {
         auto it = overlapped_.find(handle);
         if (it == overlapped_.end() || !it->second) {
             return DeviceIoControl(ToWin(handle), code, const_cast<void*>(in), inLen, out, outLen,
@@ -134,7 +144,6 @@ public:
         return result;
     }
 
-private:
     std::map<Handle, bool> overlapped_;
 };
 

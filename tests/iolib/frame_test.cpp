@@ -151,10 +151,14 @@ TEST_F(FrameTest, StatusAndReadyLine) {
     EXPECT_EQ(Errors(), (std::vector<int>{10}));
     EXPECT_TRUE(lib.UsbGetStatus(0)) << "the firmware cleared its status";
 
-    // Status bits 16 and above are lost when shifted; the result still fails.
+    // Status bits 16 and above are lost when shifted; the result still fails, and with nothing
+    // else raised it says "Invalid parameter" rather than nothing at all.
     sim->RaiseStatus(0, 0x010001);
     EXPECT_FALSE(lib.UsbGetStatus(0));
     EXPECT_EQ(Errors(), (std::vector<int>{8}));
+    sim->RaiseStatus(0, 0x010000);
+    EXPECT_FALSE(lib.UsbGetStatus(0));
+    EXPECT_EQ(Errors(), (std::vector<int>{6}));
 
     uint8_t ready = 9;
     sim->SetReady(0, 1);
@@ -269,6 +273,56 @@ TEST_F(TransportTest, TraceLinesOfTheExchange) {
     EXPECT_TRUE(Logged({3, false, "Internal error: Transaction number mismatch"}));
     EXPECT_TRUE(Logged({1, false, "Device Opened"}));
     EXPECT_TRUE(Logged({1, false, "Device Closed"}));
+}
+
+TEST_F(TransportTest, RefusedCommandsAndShortTransfersLeaveReadableErrors) {
+    Init(0);
+    std::vector<uint8_t> answer;
+    // A command the firmware does not know: the call fails and says why.
+    EXPECT_FALSE(lib.hooks->Transfer(0, 99, true, 500, 0, {}, answer));
+    EXPECT_EQ(Errors(), (std::vector<int>{6}));
+
+    // The board's command buffer holds 512 bytes: 32 port records (528 bytes) are refused whole,
+    // and the refusal comes with the next answer; 31 records fit.
+    auto records = [](size_t count) {
+        std::vector<uint8_t> payload(count * 16, 0);
+        for (size_t r = 0; r < count; ++r) {
+            for (int p = 1; p < 5; ++p) {
+                payload[r * 16 + 2 * p] = 255;
+            }
+            payload[r * 16 + 1] = 0x5A;
+        }
+        return payload;
+    };
+    EXPECT_TRUE(lib.hooks->Transfer(0, 1, false, 500, 0, records(32), answer)) << "no answer";
+    EXPECT_EQ(sim->Ports(0).latch[0], 0);
+    EXPECT_FALSE(lib.UsbGetStatus(0));
+    EXPECT_EQ(Errors(), (std::vector<int>{6}));
+    EXPECT_TRUE(lib.hooks->Transfer(0, 1, false, 500, 0, records(31), answer));
+    EXPECT_TRUE(lib.UsbGetStatus(0));
+    EXPECT_EQ(sim->Ports(0).latch[0], 0x5A);
+
+    // An answer holds at most 252 data bytes: a longer one never comes.
+    EXPECT_FALSE(lib.hooks->Transfer(0, 3, false, 500, 253, {}, answer));
+    EXPECT_EQ(Errors(), (std::vector<int>{4}));
+    EXPECT_FALSE(lib.UsbGetStatus(0));
+    EXPECT_EQ(Errors(), (std::vector<int>{6}));
+
+    // An answer cut short, and a command the board took only in part, are failed transfers.
+    sim->ShortenNext(0, 0x86, 1, 2);
+    uint8_t state = 0;
+    EXPECT_FALSE(lib.UsbGetPortState(0, 0, &state));
+    EXPECT_EQ(Errors(), (std::vector<int>{4}));
+    sim->ShortenNext(0, 0x04, 1, 4);
+    EXPECT_FALSE(lib.UsbSetPortState(0, 1, 0x33));
+    EXPECT_EQ(Errors(), (std::vector<int>{4}));
+    EXPECT_EQ(sim->Ports(0).latch[1], 0) << "the firmware refused the partial command";
+    EXPECT_FALSE(lib.UsbGetStatus(0));
+    EXPECT_EQ(Errors(), (std::vector<int>{6}));
+    EXPECT_TRUE(lib.UsbSetPortState(0, 1, 0x33));
+    EXPECT_TRUE(lib.UsbGetPortState(0, 1, &state));
+    EXPECT_EQ(state, 0) << "port 1 lines are inputs";
+    EXPECT_TRUE(Errors().empty());
 }
 
 TEST_F(TransportTest, LargeTransfersAndEzUsbPieces) {
