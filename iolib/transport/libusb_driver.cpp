@@ -1,6 +1,11 @@
 // Linux user-space driver over libusb-1.0. It accepts the request blocks and control codes of
 // both Windows drivers and carries them out on boards found by vendor and product ID in
 // enumeration order, so the transport runs the same code path as on Windows.
+//
+// A board's device stays open with interface 0 claimed from its first open until the process
+// ends or the board vanishes; closing a handle only forgets the handle. Letting the interface go
+// would make the kernel select alternate setting 0, whose lack of endpoints the firmware's bulk
+// commands would then run into (the Windows drivers keep a board's setting between opens).
 #include <libusb.h>
 
 #include <cstdio>
@@ -45,21 +50,24 @@ class DeviceOperations final : public UsbOperations {
 public:
     explicit DeviceOperations(libusb_device_handle* handle) : handle_(handle) {}
 
+    // A call found the device gone (unplugged): its handle is of no further use.
+    bool DeviceGone() const { return gone_; }
+
     bool ControlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
                          uint8_t* data, uint16_t length, uint32_t timeoutMs) override {
-        const int result = libusb_control_transfer(handle_, requestType, request, value, index,
-                                                   data, length, timeoutMs);
+        const int result = Note(libusb_control_transfer(handle_, requestType, request, value, index,
+                                                        data, length, timeoutMs));
         return result >= 0 && result == length;
     }
 
     bool SetInterface(uint8_t interface, uint8_t setting) override {
-        return libusb_set_interface_alt_setting(handle_, interface, setting) == 0;
+        return Note(libusb_set_interface_alt_setting(handle_, interface, setting)) == 0;
     }
 
     bool GetAltSetting(uint8_t& setting) override {
-        const int result = libusb_control_transfer(handle_, 0x81 /* in, standard, interface */,
-                                                   LIBUSB_REQUEST_GET_INTERFACE, 0, 0, &setting, 1,
-                                                   kGetAltSettingTimeoutMs);
+        const int result = Note(libusb_control_transfer(handle_, 0x81 /* in, standard, interface */,
+                                                        LIBUSB_REQUEST_GET_INTERFACE, 0, 0,
+                                                        &setting, 1, kGetAltSettingTimeoutMs));
         return result == 1;
     }
 
@@ -68,8 +76,8 @@ public:
         // libusb counts 0 as no limit; a zero wait still has to give the transfer a chance.
         const unsigned timeout = waitMs == kWaitForever ? 0 : (waitMs == 0 ? 1 : waitMs);
         int moved = 0;
-        const int result = libusb_bulk_transfer(handle_, endpoint, data, static_cast<int>(length),
-                                                &moved, timeout);
+        const int result = Note(libusb_bulk_transfer(handle_, endpoint, data,
+                                                     static_cast<int>(length), &moved, timeout));
         transferred = moved > 0 ? static_cast<uint32_t>(moved) : 0;
         if (result == LIBUSB_ERROR_TIMEOUT && waitMs != kWaitForever) {
             return IoResult::TimedOut;
@@ -81,7 +89,13 @@ public:
     bool AbortPipe(uint8_t) override { return true; }
 
 private:
+    int Note(int result) {
+        gone_ = gone_ || result == LIBUSB_ERROR_NO_DEVICE;
+        return result;
+    }
+
     libusb_device_handle* handle_;
+    bool gone_ = false;
 };
 
 class LibusbDriver final : public Driver {
@@ -93,8 +107,8 @@ public:
     }
 
     ~LibusbDriver() override {
-        for (auto& [handle, device] : open_) {
-            Release(device);
+        for (auto& [key, usb] : claimed_) {
+            libusb_close(usb);
         }
         if (context_) {
             libusb_exit(context_);
@@ -145,31 +159,20 @@ public:
             }
         }
         Handle handle = kInvalidHandle;
-        libusb_device_handle* usb = nullptr;
-        if (device && libusb_open(device, &usb) == 0) {
-            if (libusb_kernel_driver_active(usb, 0) == 1) {
-                libusb_detach_kernel_driver(usb, 0);
-            }
-            if (libusb_claim_interface(usb, 0) == 0) {
+        if (device) {
+            const unsigned key = KeyOf(device);
+            if (claimed_.count(key) || Claim(device, key)) {
                 handle = next_++;
-                open_[handle] = {usb, overlapped ? RequestFormat::CyUsb : RequestFormat::EzUsb};
-            } else {
-                libusb_close(usb);
+                open_[handle] = {key, overlapped ? RequestFormat::CyUsb : RequestFormat::EzUsb};
             }
         }
+        ForgetAbsent(list, count);
         libusb_free_device_list(list, 1);
         return handle;
     }
 
-    bool Close(Handle handle) override {
-        auto it = open_.find(handle);
-        if (it == open_.end()) {
-            return false;
-        }
-        Release(it->second);
-        open_.erase(it);
-        return true;
-    }
+    // The device stays open and claimed for the next open of the board.
+    bool Close(Handle handle) override { return open_.erase(handle) != 0; }
 
     IoResult Control(Handle handle, uint32_t code, const void* in, uint32_t inLen, void* out,
                      uint32_t outLen, uint32_t waitMs, uint32_t* returned) override {
@@ -177,20 +180,72 @@ public:
         if (it == open_.end()) {
             return IoResult::Failed;
         }
-        DeviceOperations usb(it->second.usb);
-        return DecodeRequest(usb, it->second.format, code, static_cast<const uint8_t*>(in), inLen,
-                             static_cast<uint8_t*>(out), outLen, waitMs, returned);
+        auto device = claimed_.find(it->second.key);
+        if (device == claimed_.end()) {
+            return IoResult::Failed; // the board vanished since this handle was opened
+        }
+        DeviceOperations usb(device->second);
+        const IoResult result =
+            DecodeRequest(usb, it->second.format, code, static_cast<const uint8_t*>(in), inLen,
+                          static_cast<uint8_t*>(out), outLen, waitMs, returned);
+        if (usb.DeviceGone()) {
+            Forget(device->first);
+        }
+        return result;
     }
 
 private:
-    struct OpenDevice {
-        libusb_device_handle* usb;
+    struct OpenHandle {
+        unsigned key; // the device's bus and address
         RequestFormat format;
     };
 
-    static void Release(OpenDevice& device) {
-        libusb_release_interface(device.usb, 0);
-        libusb_close(device.usb);
+    static unsigned KeyOf(libusb_device* device) {
+        return (static_cast<unsigned>(libusb_get_bus_number(device)) << 8) |
+               libusb_get_device_address(device);
+    }
+
+    // Opens the device, takes it from a kernel driver that holds it and claims interface 0.
+    bool Claim(libusb_device* device, unsigned key) {
+        libusb_device_handle* usb = nullptr;
+        if (libusb_open(device, &usb) != 0) {
+            return false;
+        }
+        if (libusb_kernel_driver_active(usb, 0) == 1) {
+            libusb_detach_kernel_driver(usb, 0);
+        }
+        if (libusb_claim_interface(usb, 0) != 0) {
+            libusb_close(usb);
+            return false;
+        }
+        claimed_[key] = usb;
+        return true;
+    }
+
+    // A vanished board's device is closed: its open handles fail from now on, and a board that
+    // comes back is opened afresh.
+    void Forget(unsigned key) {
+        auto it = claimed_.find(key);
+        if (it != claimed_.end()) {
+            libusb_close(it->second);
+            claimed_.erase(it);
+        }
+    }
+
+    // Devices no longer listed have been unplugged.
+    void ForgetAbsent(libusb_device** list, ssize_t count) {
+        for (auto it = claimed_.begin(); it != claimed_.end();) {
+            bool present = false;
+            for (ssize_t i = 0; i < count && !present; ++i) {
+                present = Matches(list[i]) && KeyOf(list[i]) == it->first;
+            }
+            if (present) {
+                ++it;
+            } else {
+                libusb_close(it->second);
+                it = claimed_.erase(it);
+            }
+        }
     }
 
     bool Matches(libusb_device* device) const {
@@ -228,7 +283,8 @@ private:
 
     libusb_context* context_ = nullptr;
     UsbId id_;
-    std::map<Handle, OpenDevice> open_;
+    std::map<unsigned, libusb_device_handle*> claimed_; // open and claimed, by bus and address
+    std::map<Handle, OpenHandle> open_;
     Handle next_ = 1;
 };
 

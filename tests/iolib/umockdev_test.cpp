@@ -46,9 +46,19 @@ public:
     unsigned controlUrbs = 0;
     unsigned bulkUrbs = 0;
     unsigned claims = 0;
-    bool kernelDriver = true; // the kernel's usbtest module holds a fresh 04b4:8613
+    unsigned releases = 0;                    // explicit, or implicit when the holder closes
+    UMockdevIoctlClient* claimedBy = nullptr; // the open file that holds interface 0
+    bool kernelDriver = true;                 // the kernel's usbtest module holds a fresh 04b4:8613
     unsigned detaches = 0;
     bool gone = false; // unplugged: every URB fails with ENODEV
+
+    // As the kernel does when an interface is let go: back to alternate setting 0, which has no
+    // endpoints.
+    void Release() {
+        ++releases;
+        claimedBy = nullptr;
+        board.SetInterface(0, 0);
+    }
 
     ~UsbBoard() {
         for (auto* list : {&done, &discarded}) {
@@ -176,10 +186,23 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
             umockdev_ioctl_client_complete(client, -1, EBUSY);
             return TRUE;
         }
-        ++usb->claims;
+        if (usb->claimedBy != client) {
+            // The library holds one open file at a time: an earlier holder has closed its file,
+            // whether or not umockdev has told us yet.
+            if (usb->claimedBy) {
+                usb->Release();
+            }
+            ++usb->claims;
+            usb->claimedBy = client;
+        }
         umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
     case USBDEVFS_RELEASEINTERFACE:
+        if (usb->claimedBy == client) {
+            usb->Release();
+        }
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return TRUE;
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP:
         umockdev_ioctl_client_complete(client, 0, 0);
@@ -252,6 +275,15 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
     }
 }
 
+// Closing the device file lets its claimed interface go as well.
+void ClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
+    auto* usb = static_cast<UsbBoard*>(user);
+    std::lock_guard<std::mutex> lock(usb->mutex);
+    if (usb->claimedBy == client) {
+        usb->Release();
+    }
+}
+
 class UmockdevBoardTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -261,6 +293,8 @@ protected:
         testbed_ = umockdev_testbed_new();
         handler_ = umockdev_ioctl_base_new();
         g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(HandleIoctl), &usb_);
+        ASSERT_NE(g_signal_connect(handler_, "client-vanished", G_CALLBACK(ClientVanished), &usb_),
+                  0u);
         GError* error = nullptr;
         ASSERT_TRUE(umockdev_testbed_attach_ioctl(testbed_, kDeviceNode, handler_, &error))
             << (error ? error->message : "");
@@ -322,7 +356,6 @@ TEST_F(UmockdevBoardTest, DownloadsTheBuiltInImageAndSwitchesALine) {
         ASSERT_EQ(loads.size(), size / 512 + 3);
         EXPECT_EQ(loads.front().address, 0xE600);
         EXPECT_EQ(loads.back().address, 0xE600);
-        EXPECT_GE(usb_.claims, 1u);
         EXPECT_EQ(usb_.detaches, 1u) << "the kernel driver was detached before the claim";
     }
     uint8_t high = 0;
@@ -338,12 +371,15 @@ TEST_F(UmockdevBoardTest, DownloadsTheBuiltInImageAndSwitchesALine) {
     ASSERT_TRUE(lib.UsbSetIOState(0, 13, 0));
     ASSERT_TRUE(lib.UsbGetPortState(0, 1, &port));
     EXPECT_EQ(port, 0x00);
-    {
-        std::lock_guard<std::mutex> lock(usb_.mutex);
-        EXPECT_EQ(usb_.board.Firmware().dir[1], 0x20);
-    }
     EXPECT_TRUE(lib.UsbGetStatus(0));
     EXPECT_EQ(lib.UsbGetError(), 0);
+    // The library opened and claimed the board once and never let it go: a release would have
+    // put it back to alternate setting 0, without the bulk endpoints.
+    std::lock_guard<std::mutex> lock(usb_.mutex);
+    EXPECT_EQ(usb_.board.Firmware().dir[1], 0x20);
+    EXPECT_EQ(usb_.claims, 1u);
+    EXPECT_EQ(usb_.releases, 0u);
+    EXPECT_EQ(usb_.board.AltSetting(), 1);
 }
 
 TEST_F(UmockdevBoardTest, AnswerThatNeverComesTimesOut) {
@@ -369,8 +405,19 @@ TEST_F(UmockdevBoardTest, BoardGoneFailsTheTransfer) {
     EXPECT_FALSE(lib.UsbGetPortState(0, 1, &port));
     EXPECT_EQ(lib.UsbGetError(), 4);
     EXPECT_EQ(lib.UsbGetError(), 0);
+    unsigned claims = 0;
+    {
+        std::lock_guard<std::mutex> lock(usb_.mutex);
+        usb_.gone = false;
+        claims = usb_.claims;
+    }
+    // The library let the vanished device go; the board back, it is opened and claimed afresh.
+    ASSERT_TRUE(lib.UsbInit(0));
+    ASSERT_TRUE(lib.UsbSetIODir(0, 0, 1));
+    ASSERT_TRUE(lib.UsbSetIOState(0, 0, 1));
     std::lock_guard<std::mutex> lock(usb_.mutex);
-    usb_.gone = false;
+    EXPECT_EQ(usb_.claims, claims + 1);
+    EXPECT_EQ(usb_.board.Firmware().latch[0], 0x01);
 }
 
 // Run in a process of its own: a malformed interface GUID leaves the EzUsb probe, so the
