@@ -1,12 +1,9 @@
 #include "firmware/image_builder.h"
 
 #include <cstring>
-#include <optional>
 
 namespace portiva {
 namespace {
-
-std::optional<RecordTable> g_override;
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') {
@@ -80,18 +77,4 @@ bool BuildImage(const RecordTable& table, FirmwareImage& image) {
     return image.size < kImageCapacity;
 }
 
-void OverrideRecordTable(const RecordTable* table) {
-    if (table) {
-        g_override = *table;
-    } else {
-        g_override.reset();
-    }
-}
-
-} // namespace portiva
-
-namespace portiva {
-RecordTable ActiveRecordTable() {
-    return g_override ? *g_override : BuiltInRecordTable();
-}
 } // namespace portiva
