@@ -14,6 +14,7 @@ namespace {
 
 const char* const kUsage =
     "usage: portiva [--assume-init] COMMAND [ARGS] [COMMAND [ARGS]]...\n"
+    "       portiva --version | --help\n"
     "\n"
     "Commands (BOARD 0..255, PORT 0..4, LINE 0..39, values decimal or 0x hex):\n"
     "  list                      boards present, in enumeration order\n"
@@ -198,6 +199,12 @@ private:
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        char version[256] = {};
+        UsbGetVersion(version);
+        std::printf("portiva %s\n", version);
         return 0;
     }
     try {
