@@ -1,33 +1,8 @@
 #include "Locator.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QWidget>
-
 #include <cmath>
 
-bool LocatorInvalid = false;
-
 namespace {
-
-LocatorMessageHook& MessageHook() {
-    static LocatorMessageHook hook;
-    return hook;
-}
-
-void ShowMessage(const QString& message) {
-    if (const LocatorMessageHook& hook = MessageHook()) {
-        hook(message);
-        return;
-    }
-    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), message,
-                        QMessageBox::Ok, QApplication::activeWindow());
-        box.exec();
-    } else {
-        qWarning("%s", qPrintable(message));
-    }
-}
 
 bool FieldLetter(QChar c) {
     return c.unicode() >= 'A' && c.unicode() <= 'R';
@@ -41,12 +16,6 @@ bool SubsquareLetter(QChar c) {
 }
 
 } // namespace
-
-LocatorMessageHook SetLocatorMessageHook(LocatorMessageHook hook) {
-    LocatorMessageHook previous = std::move(MessageHook());
-    MessageHook() = std::move(hook);
-    return previous;
-}
 
 bool MatchesLocatorPattern(const QString& text) {
     const qsizetype n = text.size();
@@ -64,10 +33,7 @@ bool MatchesLocatorPattern(const QString& text) {
 }
 
 bool ValidateLocator(const QString& text) {
-    LocatorInvalid = !MatchesLocatorPattern(text);
-    if (LocatorInvalid)
-        ShowMessage(QString::fromLatin1(InvalidLocatorMessage));
-    return !LocatorInvalid;
+    return MatchesLocatorPattern(text);
 }
 
 std::optional<LonLat> LocatorToLonLat(const QString& locator) {

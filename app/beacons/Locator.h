@@ -5,27 +5,18 @@
 // distance and heading on an ellipsoidal earth.
 
 #include <QString>
-#include <functional>
 #include <optional>
 
-// Set by ValidateLocator; callers read it right after the call.
-extern bool LocatorInvalid;
-
-// The text the check shows for a text that is not a locator.
+// The message every caller shows the user for a text that is not a locator.
 inline constexpr char InvalidLocatorMessage[] = "Invalid Gridlocator:";
-
-// Where the check's message goes. The default shows a modal box with an OK button (or a warning
-// on the console when no widgets exist); tests install their own to see the message.
-using LocatorMessageHook = std::function<void(const QString& message)>;
-// Installs a hook and returns the previous one; an empty hook restores the default.
-LocatorMessageHook SetLocatorMessageHook(LocatorMessageHook hook);
 
 // True when text is a locator of 4, 6, 8 or 10 characters under the four patterns; the test is
 // case-sensitive on character codes, and the subsquare positions admit every code from 'A' to
 // 'x'. No message, no state.
 bool MatchesLocatorPattern(const QString& text);
 
-// Sets LocatorInvalid and shows the message when text is not a locator. Returns !LocatorInvalid.
+// The one validity check for a locator typed by the user: MatchesLocatorPattern. A caller
+// that gets false shows InvalidLocatorMessage; the check itself shows nothing.
 bool ValidateLocator(const QString& text);
 
 struct LonLat {

@@ -3,9 +3,11 @@
 #include "Locator.h"
 #include "ProgramState.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 
 #include <cmath>
 
@@ -23,39 +25,39 @@ PathPanel::PathPanel(QWidget* parent) : QWidget(parent) {
     m_richtung->setAccessibleName(tr("Distance and heading"));
     m_richtung->setReadOnly(true);
     m_richtung->setMinimumWidth(320);
-
-    m_text160 = new QLineEdit(this);
-    m_text160->setObjectName(QStringLiteral("Text160"));
-    m_text160->setAccessibleName(tr("Rotor target heading"));
-    m_text160->setMaximumWidth(60);
+    m_locator->setToolTip(tr("Locator of the station to aim at; Enter computes distance and "
+                             "heading, Enter again turns the antenna"));
 
     auto* locatorLabel = new QLabel(tr("Loc:"), this);
     locatorLabel->setBuddy(m_locator);
-    auto* headingLabel = new QLabel(tr("QTF:"), this);
-    headingLabel->setBuddy(m_text160);
     layout->addWidget(locatorLabel);
     layout->addWidget(m_locator);
     layout->addWidget(m_richtung, 1);
-    layout->addWidget(headingLabel);
-    layout->addWidget(m_text160);
 }
 
-PathController::PathController(PathPanel* panel, QObject* parent)
-    : QObject(parent), m_panel(panel), m_home([] { return Program().ownLocator; }) {
+PathController::PathController(PathPanel* panel, ProgramState& state, QLineEdit* headingBox,
+                               QObject* parent)
+    : QObject(parent), m_panel(panel), m_state(state), m_heading(headingBox),
+      m_home([this] { return m_state.ownLocator; }) {
+    m_message = [this](const QString& text) {
+        auto* box = new QMessageBox(QMessageBox::NoIcon, QCoreApplication::applicationName(), text,
+                                    QMessageBox::Ok, m_panel);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    };
     connect(panel->Locator(), &QLineEdit::returnPressed, this, &PathController::locatorEnter);
-    connect(panel->Text160(), &QLineEdit::returnPressed, this, &PathController::text160Enter);
 }
 
 void PathController::locatorEnter() {
-    PathToTarget();
-    if (!LocatorInvalid)
-        m_panel->Text160()->setFocus();
+    // A valid target puts the focus on the heading box, so that the next Enter turns the
+    // antenna to the bearing just computed.
+    if (PathToTarget() && m_heading)
+        m_heading->setFocus();
 }
 
-void PathController::text160Enter() {
-    if (m_turn)
-        m_turn();
-    m_panel->Locator()->setFocus();
+void PathController::invalid() {
+    if (m_message)
+        m_message(QString::fromLatin1(InvalidLocatorMessage));
 }
 
 QString PathController::ResultLine(const QString& target, float heading, float reverse,
@@ -79,10 +81,11 @@ bool PathController::PathToTarget() {
     const std::optional<LonLat> home =
         ValidateLocator(homeText) ? LocatorToLonLat(homeText) : std::nullopt;
     if (!home) {
+        invalid();
         m_panel->Locator()->setFocus();
         return false;
     }
-    Program().LastLonLatText = LonLatText(*home, decimalPoint);
+    m_state.LastLonLatText = LonLatText(*home, decimalPoint);
 
     QLineEdit* box = m_panel->Locator();
     if (box->text().size() == 4)
@@ -99,15 +102,18 @@ bool PathController::PathToTarget() {
     const std::optional<LonLat> there =
         ValidateLocator(target) ? LocatorToLonLat(target) : std::nullopt;
     if (!there) {
+        invalid();
         box->setFocus();
         return false;
     }
-    Program().LastLonLatText = LonLatText(*there, decimalPoint);
+    m_state.LastLonLatText = LonLatText(*there, decimalPoint);
 
     const PathResult path = ComputePath(*home, *there);
     m_panel->Richtung()->setText(
         ResultLine(target, path.heading, path.reverse, path.distanceKm, m_locale));
     box->setFocus();
-    m_panel->Text160()->setText(QString::number(qint64(std::floor(path.heading))));
+    // Every computation writes its heading, over whatever the box held before.
+    if (m_heading)
+        m_heading->setText(QString::number(qint64(std::floor(path.heading))));
     return true;
 }

@@ -1,5 +1,7 @@
 #include "Database.h"
 
+#include "CoreLog.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -10,8 +12,6 @@
 #include <QStringList>
 #include <QUrl>
 #include <atomic>
-
-QString DbConnectionText;
 
 namespace {
 
@@ -135,12 +135,9 @@ QString DataFolderFrom(const QString& overrideFolder, const QString& executableF
         makeFolder(overrideFolder);
         return overrideFolder;
     }
-    if (!executableFolder.isEmpty()) {
-        const QFileInfo exe(executableFolder);
-        if (QFileInfo::exists(QDir(executableFolder).filePath(QString::fromLatin1(DbFileName))) ||
-            (exe.isDir() && exe.isWritable()))
-            return executableFolder;
-    }
+    if (!executableFolder.isEmpty() &&
+        QFileInfo::exists(QDir(executableFolder).filePath(QString::fromLatin1(DbFileName))))
+        return executableFolder;
     makeFolder(userDataFolder);
     return userDataFolder;
 }
@@ -151,15 +148,22 @@ QString DataFolder() {
         override = qEnvironmentVariable("FARSCAN_DATA_DIR");
     const QString exeFolder =
         QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
-    QString user = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    // $XDG_DATA_HOME/Farscan, whatever organisation name the application carries.
+    QString user = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (user.isEmpty())
         user = QDir::homePath();
-    return DataFolderFrom(override, exeFolder, user);
+    return DataFolderFrom(override, exeFolder, QDir(user).filePath(QStringLiteral("Farscan")));
 }
 
 QString BuildConnectionText(const QString& folder) {
-    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + folder +
-           QStringLiteral("\\") + QStringLiteral("backup.mdb;Mode=Read|Write");
+    QString source = folder + QStringLiteral("\\") + QStringLiteral("backup.mdb");
+    if (source.contains(QLatin1Char(';')) || source.contains(QLatin1Char('"')) ||
+        source != source.trimmed())
+        source = QLatin1Char('"') +
+                 QString(source).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
+                 QLatin1Char('"');
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + source +
+           QStringLiteral(";Mode=Read|Write");
 }
 
 QString ConnectionTextToPath(const QString& connectionText) {
@@ -167,11 +171,30 @@ QString ConnectionTextToPath(const QString& connectionText) {
     const int at = connectionText.indexOf(key, 0, Qt::CaseInsensitive);
     if (at < 0)
         return {};
-    const int start = at + key.size();
-    int end = connectionText.indexOf(QLatin1Char(';'), start);
-    if (end < 0)
-        end = connectionText.size();
-    const QString source = connectionText.mid(start, end - start).trimmed();
+    int start = at + key.size();
+    while (start < connectionText.size() && connectionText.at(start) == QLatin1Char(' '))
+        ++start;
+    QString source;
+    if (start < connectionText.size() && connectionText.at(start) == QLatin1Char('"')) {
+        // A quoted value runs to the closing quote; a doubled quote stands for one.
+        for (int i = start + 1; i < connectionText.size(); ++i) {
+            const QChar c = connectionText.at(i);
+            if (c == QLatin1Char('"')) {
+                if (i + 1 < connectionText.size() && connectionText.at(i + 1) == QLatin1Char('"')) {
+                    source += c;
+                    ++i;
+                    continue;
+                }
+                break;
+            }
+            source += c;
+        }
+    } else {
+        int end = connectionText.indexOf(QLatin1Char(';'), start);
+        if (end < 0)
+            end = connectionText.size();
+        source = connectionText.mid(start, end - start).trimmed();
+    }
     if (source.isEmpty())
         return {};
     const int slash = source.lastIndexOf(QLatin1Char('\\'));
@@ -314,4 +337,43 @@ bool DbConnection::execute(const QString& statement) {
         return false;
     }
     return true;
+}
+
+bool IsJetDatabase(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // A Jet or ACE file starts with its format name at byte 4.
+    const QByteArray head = file.read(32);
+    return head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB";
+}
+
+QString JetDatabaseMessage(const QString& path) {
+    return QStringLiteral(
+               "%1 is a Microsoft Access (Jet) database, as the Windows version of the station "
+               "program keeps it. This version keeps its log in an SQLite file of the same name "
+               "and cannot read that format; nothing in it was changed.\n\nTo start with a new "
+               "log, move the file aside (for example rename it to backup-windows.mdb) and start "
+               "the program again; keep the old file to import its QSOs later.")
+        .arg(QDir::toNativeSeparators(path));
+}
+
+StationDatabase::StationDatabase(QString folder) : m_folder(std::move(folder)) {}
+
+QString StationDatabase::path() const {
+    return QDir(m_folder).filePath(QString::fromLatin1(DbFileName));
+}
+
+bool StationDatabase::ensure(QString* error) const {
+    QString failure;
+    bool ok = EnsureDatabase(path(), &failure);
+    if (ok && IsJetDatabase(path())) {
+        ok = false;
+        failure = JetDatabaseMessage(path());
+    }
+    if (!ok) {
+        qCWarning(lcDatabase, "%s", qPrintable(failure));
+        setError(error, failure);
+    }
+    return ok;
 }

@@ -10,16 +10,14 @@
 //  1. an override: the folder given to SetDataFolderOverride (the program's command-line
 //     option), else the environment variable FARSCAN_DATA_DIR when it is not empty; the folder
 //     is created when it is missing;
-//  2. the folder of the executable, when it holds "backup.mdb" or is writable;
-//  3. the user's data folder (QStandardPaths::AppDataLocation, for example
-//     ~/.local/share/<organisation>/Farscan on Linux), created when needed.
+//  2. the folder of the executable, when it already holds "backup.mdb" (a portable install);
+//  3. the user's data folder: $XDG_DATA_HOME/Farscan, usually ~/.local/share/Farscan
+//     (on Windows the roaming application data folder), created when needed.
+// A build folder never holds the log unless the user put it there.
 
 #include <QSqlDatabase>
 #include <QString>
 #include <memory>
-
-// The connection text of the running program, built at start-up from DataFolder().
-extern QString DbConnectionText;
 
 // The name of the database file inside the data folder.
 inline constexpr const char* DbFileName = "backup.mdb";
@@ -35,13 +33,37 @@ QString DataFolder();
 QString DataFolderFrom(const QString& overrideFolder, const QString& executableFolder,
                        const QString& userDataFolder);
 
-// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + folder + "\" + "backup.mdb;Mode=Read|Write"
+// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + folder + "\" + "backup.mdb;Mode=Read|Write".
+// A source that holds ";" or a double quote (or starts or ends with a blank) is written in
+// double quotes, with its own double quotes doubled, as connection texts quote such values.
 QString BuildConnectionText(const QString& folder);
 
-// The file a connection text names: the "Data Source=" value (up to ";" or the end), split at
-// its last backslash into folder and file name and joined again with the platform's separator,
-// so "<folder>\backup.mdb" names a file on Linux too. Empty when the text has no data source.
+// The file a connection text names: the "Data Source=" value (up to ";" or the end, or the
+// quoted value), split at its last backslash into folder and file name and joined again with
+// the platform's separator, so "<folder>\backup.mdb" names a file on Linux too. Empty when the
+// text has no data source.
 QString ConnectionTextToPath(const QString& connectionText);
+
+// True when the file is a Microsoft Jet (Access) database, such as a "backup.mdb" copied from
+// a Windows station, which this program cannot read.
+bool IsJetDatabase(const QString& path);
+// What to tell the user about such a file.
+QString JetDatabaseMessage(const QString& path);
+
+// The station's database: where it is, and a new one where there is none.
+class StationDatabase {
+public:
+    // folder: the data folder; by default DataFolder().
+    explicit StationDatabase(QString folder = DataFolder());
+    QString folder() const { return m_folder; }
+    QString path() const;
+    QString connectionText() const { return BuildConnectionText(m_folder); }
+    // EnsureDatabase for path(); a Jet file gets JetDatabaseMessage as its error.
+    bool ensure(QString* error = nullptr) const;
+
+private:
+    QString m_folder;
+};
 
 // Creates a new database at path with the tables logtab (34 columns), dxccdata and PNT_Beacon
 // (9 columns), empty. A file that already exists is left exactly as it is (it may be a Jet file

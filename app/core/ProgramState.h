@@ -1,6 +1,8 @@
 #pragma once
 
-// Values that several windows share for the whole run.
+// Values that several windows share for the whole run, held once. The settings dialog, the GPS
+// window and the main window all read and write these; the main window writes them back into
+// the settings at exit, so a change made anywhere during the run is what gets saved.
 
 #include <QString>
 
@@ -16,7 +18,6 @@ struct ProgramState {
     QString SpotFrequency;
     QString LastLonLatText;
     QString HomeLonLatText;
+    QString DbConnectionText;
     bool GpsFix = false;
 };
-
-ProgramState& Program();

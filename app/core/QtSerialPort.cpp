@@ -1,6 +1,7 @@
 #include "SerialPort.h"
 
 #include <QSerialPort>
+#include <limits>
 
 namespace {
 
@@ -57,7 +58,10 @@ protected:
     }
 
     QByteArray readBytes() override { return m_port.readAll(); }
-    int bytesWaiting() const override { return int(m_port.bytesAvailable()); }
+    int bytesWaiting() const override {
+        return int(qMin<qint64>(m_port.bytesAvailable(), std::numeric_limits<int>::max()));
+    }
+    void dropBytes(qint64 count) override { m_port.skip(count); }
 
 private:
     static QSerialPort::Parity parity(char p) {

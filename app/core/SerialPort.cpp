@@ -1,5 +1,7 @@
 #include "SerialPort.h"
 
+#include "CoreLog.h"
+
 #include <QStringList>
 #include <QtGlobal>
 
@@ -68,8 +70,11 @@ bool SerialPort::open() {
         return false;
     }
     m_lastEvent = CommEventKind::None;
-    if (!openDevice(device, line))
+    if (!openDevice(device, line)) {
+        qCWarning(lcSerial, "%s (%s) did not open: %s", qPrintable(objectName()),
+                  qPrintable(device), qPrintable(m_error));
         return false;
+    }
     m_error.clear();
     return true;
 }
@@ -124,6 +129,16 @@ int SerialPort::inBufferCount() const {
 }
 
 void SerialPort::dataArrived() {
+    const int waiting = bytesWaiting();
+    const qint64 excess = m_discard ? waiting : qint64(waiting) - MaxPendingInput;
+    if (excess > 0) {
+        dropBytes(excess);
+        if (m_dropped == 0)
+            qCInfo(lcSerial, "%s: dropping input nobody reads", qPrintable(objectName()));
+        m_dropped += excess;
+        if (m_discard)
+            return;
+    }
     if (m_threshold > 0 && bytesWaiting() >= m_threshold) {
         m_lastEvent = CommEventKind::Receive;
         emit commEvent();
@@ -131,6 +146,7 @@ void SerialPort::dataArrived() {
 }
 
 void SerialPort::deviceLost(const QString& why) {
+    qCWarning(lcSerial, "%s: device lost: %s", qPrintable(objectName()), qPrintable(why));
     m_lastEvent = CommEventKind::Error;
     setError(why);
     if (isOpen())

@@ -47,6 +47,15 @@ public:
 
     void setInputMode(InputMode mode) { m_mode = mode; }
     InputMode inputMode() const { return m_mode; }
+    // A port whose input the program never reads (a transceiver answering in auto-information
+    // mode, a device echoing) drops what arrives instead of keeping it for the whole run.
+    void setDiscardInput(bool discard) { m_discard = discard; }
+    bool discardsInput() const { return m_discard; }
+    // Input kept for a reader: when more waits, the oldest bytes are dropped.
+    static constexpr int MaxPendingInput = 64 * 1024;
+    // Bytes dropped so far by the two rules above.
+    qint64 droppedInput() const { return m_dropped; }
+
     // Number of waiting bytes that raise commEvent; 0 raises none.
     void setReceiveThreshold(int bytes) { m_threshold = bytes < 0 ? 0 : bytes; }
     int receiveThreshold() const { return m_threshold; }
@@ -78,6 +87,8 @@ protected:
     virtual qint64 writeBytes(const QByteArray& bytes) = 0;
     virtual QByteArray readBytes() = 0;
     virtual int bytesWaiting() const = 0;
+    // Drops the oldest bytes waiting.
+    virtual void dropBytes(qint64 count) = 0;
 
     // Implementations call this when bytes arrived, and deviceLost() when the device vanished.
     void dataArrived();
@@ -91,6 +102,8 @@ private:
     QString m_settings = QStringLiteral("9600,n,8,1");
     InputMode m_mode = InputMode::Text;
     int m_threshold = 0;
+    bool m_discard = false;
+    qint64 m_dropped = 0;
     CommEventKind m_lastEvent = CommEventKind::None;
     QString m_error;
 };

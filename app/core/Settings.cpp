@@ -1,13 +1,16 @@
 #include "Settings.h"
 
+#include "CoreLog.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringList>
+#include <algorithm>
+#include <cmath>
 #include <limits>
-
-std::array<SettingValue, Settings::SlotCount> SettingsTable;
+#include <optional>
 
 // ---------------------------------------------------------------------------------------------
 // SettingValue
@@ -30,6 +33,11 @@ SettingValue SettingValue::longNumber(qint32 value) {
     v.m_kind = Kind::Long;
     v.m_int = value;
     return v;
+}
+
+SettingValue SettingValue::clampedLong(qint64 value) {
+    return longNumber(qint32(std::clamp<qint64>(value, std::numeric_limits<qint32>::min(),
+                                                std::numeric_limits<qint32>::max())));
 }
 
 SettingValue SettingValue::real(double value) {
@@ -74,13 +82,26 @@ SettingValue SettingValue::resolved() const {
     return v.m_kind == Kind::Control ? SettingValue() : v;
 }
 
+namespace {
+// A real number rounded to a whole one, or nothing when no 64-bit integer holds it.
+std::optional<qint64> WholeOf(double value) {
+    if (!std::isfinite(value))
+        return std::nullopt;
+    const double r = std::round(value);
+    // 2^63 is exact in a double; everything below it converts without overflow.
+    if (r < -9223372036854775808.0 || r >= 9223372036854775808.0)
+        return std::nullopt;
+    return qint64(r);
+}
+} // namespace
+
 qint64 SettingValue::toInt(qint64 fallback) const {
     switch (m_kind) {
     case Kind::Integer:
     case Kind::Long:
         return m_int;
     case Kind::Double:
-        return qRound64(m_double);
+        return WholeOf(m_double).value_or(fallback);
     case Kind::Boolean:
         return m_bool ? -1 : 0; // the file's convention: true is -1
     case Kind::Text: {
@@ -89,8 +110,8 @@ qint64 SettingValue::toInt(qint64 fallback) const {
         qint64 n = t.toLongLong(&ok);
         if (ok)
             return n;
-        double d = t.toDouble(&ok);
-        return ok ? qRound64(d) : fallback;
+        const double d = t.toDouble(&ok);
+        return ok ? WholeOf(d).value_or(fallback) : fallback;
     }
     case Kind::Control:
         return resolved().toInt(fallback);
@@ -98,6 +119,11 @@ qint64 SettingValue::toInt(qint64 fallback) const {
         break;
     }
     return fallback;
+}
+
+qint32 SettingValue::toInt32(qint32 fallback) const {
+    return qint32(std::clamp<qint64>(toInt(fallback), std::numeric_limits<qint32>::min(),
+                                     std::numeric_limits<qint32>::max()));
 }
 
 double SettingValue::toDouble(double fallback) const {
@@ -306,9 +332,13 @@ const char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
-// The byte for a character, or -1 when the code page has none.
+// The byte for a character, or -1 when the code page has none. The five bytes the code page
+// leaves undefined are read as the C1 controls of the same number and written back as those
+// bytes, so that they survive a load and a save.
 int Cp1252Byte(char32_t c) {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return int(c);
+    if (c < 0xA0 && kCp1252High[c - 0x80] == 0)
         return int(c);
     for (int i = 0; i < 32; ++i)
         if (kCp1252High[i] != 0 && kCp1252High[i] == c)
@@ -356,7 +386,7 @@ QString WritableText(const QString& text) {
     for (char32_t c : text.toUcs4()) {
         if (c == U'"')
             out.append(QLatin1Char('\''));
-        else if (c < 0x20 || c == 0x7F)
+        else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0 && Cp1252Byte(c) < 0))
             out.append(QLatin1Char(' '));
         else if (Cp1252Byte(c) < 0)
             out.append(QLatin1Char('?'));
@@ -432,39 +462,73 @@ QString SettingsFilePath() {
     return DirectoryOf(name) + name;
 }
 
-bool SaveSettings() {
+SettingsStore::SettingsStore(QString path) : m_path(std::move(path)) {}
+
+bool SettingsStore::SaveSettings() {
+    m_error.clear();
+    if (m_loaded == SettingsLoad::Unreadable) {
+        m_error = QStringLiteral("%1 could not be read at start; it is left as it is")
+                      .arg(QFileInfo(m_path).absoluteFilePath());
+        qCWarning(lcSettings, "Settings not saved: %s", qPrintable(m_error));
+        return false;
+    }
     QByteArray content;
     for (int slot = 0; slot < Settings::UsedSlots; ++slot) {
-        SettingValue v = SettingsTable[slot].resolved();
+        SettingValue v = SettingsTable[size_t(slot)].resolved();
         // An empty line would end the next load early and lose every line after it.
         if (v.isEmpty())
             v = Settings::MissingLineDefault(slot);
         content += Settings::EncodeCp1252(Settings::WrittenForm(v));
         content += "\r\n";
     }
-    // Write beside the old file and rename over it: a crash or a full disk never leaves a
-    // truncated settings file behind.
-    QSaveFile file(SettingsFilePath());
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(content) != content.size()) {
+    // Write beside the old file and rename over it, so a crash or a full disk never leaves a
+    // truncated settings file behind. A folder that takes no new file (the file itself is
+    // writable) gets the file rewritten in place.
+    QSaveFile file(m_path);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_error = file.errorString();
+    } else if (file.write(content) != content.size()) {
+        m_error = file.errorString();
         file.cancelWriting();
-        return false;
+    } else if (!file.commit()) {
+        m_error = file.errorString();
     }
-    return file.commit();
+    if (m_error.isEmpty())
+        return true;
+    m_error =
+        QStringLiteral("Cannot save %1: %2").arg(QFileInfo(m_path).absoluteFilePath(), m_error);
+    qCWarning(lcSettings, "%s", qPrintable(m_error));
+    return false;
 }
 
-void LoadSettings() {
-    const QString path = SettingsFilePath();
-    if (!FileExists(path)) {
+SettingsLoad SettingsStore::LoadSettings() {
+    m_error.clear();
+    const QFileInfo info(m_path);
+    if (info.exists() && info.isFile() && info.size() > 0 && !FileExists(m_path)) {
+        // There but unreadable (permissions): recreating it would throw away every value.
+        QFile probe(m_path);
+        probe.open(QIODevice::ReadOnly);
+        m_error =
+            QStringLiteral("Cannot read %1: %2").arg(info.absoluteFilePath(), probe.errorString());
+        qCWarning(lcSettings, "%s", qPrintable(m_error));
         for (int slot = 0; slot < Settings::UsedSlots; ++slot)
-            SettingsTable[slot] = Settings::FirstRunDefault(slot);
+            SettingsTable[size_t(slot)] = Settings::MissingLineDefault(slot);
+        m_loaded = SettingsLoad::Unreadable;
+        return m_loaded;
+    }
+    m_loaded = SettingsLoad::Read;
+    if (!FileExists(m_path)) {
+        for (int slot = 0; slot < Settings::UsedSlots; ++slot)
+            SettingsTable[size_t(slot)] = Settings::FirstRunDefault(slot);
         SaveSettings();
+        m_loaded = SettingsLoad::Created;
     }
 
-    QFile file(path);
+    QFile file(m_path);
     if (file.open(QIODevice::ReadOnly)) {
-        const QString text = Settings::DecodeCp1252(file.readAll());
+        // 101 lines of settings fit easily; a huge file is not read whole.
+        const QString text = Settings::DecodeCp1252(file.read(1 << 20));
         file.close();
         QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
         // A final line end closes the last line; it does not start another one.
@@ -474,14 +538,15 @@ void LoadSettings() {
         for (const QString& line : lines) {
             if (slot >= Settings::SlotCount)
                 break;
-            SettingsTable[slot] = Settings::ParseField(line);
-            if (SettingsTable[slot].isEmpty())
+            SettingsTable[size_t(slot)] = Settings::ParseField(line);
+            if (SettingsTable[size_t(slot)].isEmpty())
                 break;
             ++slot;
         }
     }
 
     for (int slot = 0; slot < Settings::UsedSlots; ++slot)
-        if (SettingsTable[slot].isEmpty())
-            SettingsTable[slot] = Settings::MissingLineDefault(slot);
+        if (SettingsTable[size_t(slot)].isEmpty())
+            SettingsTable[size_t(slot)] = Settings::MissingLineDefault(slot);
+    return m_loaded;
 }

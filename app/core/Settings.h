@@ -14,9 +14,12 @@ public:
     enum class Kind { Empty, Integer, Long, Double, Boolean, Text, Control };
 
     SettingValue() = default;
-    // Whole numbers take the integer tag when they fit 16 bits, else the long tag.
+    // Whole numbers take the integer tag when they fit 16 bits, the long tag when they fit 32
+    // bits, else they are kept as a real number.
     static SettingValue number(qint64 value);
     static SettingValue longNumber(qint32 value);
+    // The long tag for a value of a 32-bit setting; a value beyond 32 bits is clamped.
+    static SettingValue clampedLong(qint64 value);
     static SettingValue real(double value);
     static SettingValue boolean(bool value);
     static SettingValue text(const QString& value);
@@ -29,7 +32,10 @@ public:
 
     // Conversions where the value is used: numbers from texts of numbers, booleans as
     // non-zero numbers, texts of numbers and booleans in the file's written form.
+    // Numbers the program cannot hold (not finite, beyond 64 bits) give the fallback.
     qint64 toInt(qint64 fallback = 0) const;
+    // toInt clamped into 32 bits, for values kept in 32-bit variables.
+    qint32 toInt32(qint32 fallback = 0) const;
     double toDouble(double fallback = 0.0) const;
     bool toBool() const;
     QString toText() const;
@@ -47,6 +53,12 @@ private:
     QString m_text;
     std::function<SettingValue()> m_control;
 };
+
+// The settings file: "Farscan.txt" resolved against the current directory.
+QString SettingsFilePath();
+
+QString DirectoryOf(const QString& path);
+bool FileExists(const QString& path);
 
 namespace Settings {
 // Slot numbers: slot i holds line i + 1 of the file.
@@ -116,17 +128,40 @@ QByteArray EncodeCp1252(const QString& text);
 QString DecodeCp1252(const QByteArray& bytes);
 } // namespace Settings
 
-extern std::array<SettingValue, Settings::SlotCount> SettingsTable;
+// What a load found.
+enum class SettingsLoad {
+    Read,       // the file was read (lines it lacks got their missing-line defaults)
+    Created,    // there was no file (or an empty one): it was written with first-run defaults
+    Unreadable, // the file is there but cannot be read: defaults in memory, the file untouched
+};
 
-// Fills SettingsTable from the file, creating the file with first-run defaults when it is
-// missing, unreadable or empty. Never reports an error.
-void LoadSettings();
-// Writes slots 0 to 46, replacing the file as a whole (never leaving it half written).
-// Returns whether the file was written; callers may ignore it.
-bool SaveSettings();
+// The settings file and the program-wide table of its values. One store lives for the whole
+// run and is handed to every window; nobody reloads the file behind another window's back.
+class SettingsStore {
+public:
+    // path: the settings file; by default "Farscan.txt" in the working directory.
+    explicit SettingsStore(QString path = SettingsFilePath());
 
-// The settings file: "Farscan.txt" resolved against the current directory.
-QString SettingsFilePath();
+    std::array<SettingValue, Settings::SlotCount> SettingsTable;
+    SettingValue& operator[](int slot) { return SettingsTable[size_t(slot)]; }
+    const SettingValue& operator[](int slot) const { return SettingsTable[size_t(slot)]; }
 
-QString DirectoryOf(const QString& path);
-bool FileExists(const QString& path);
+    // Fills the table from the file, creating the file with first-run defaults when it is
+    // missing or empty. A file that is there but cannot be read is left alone: the table gets
+    // the missing-line defaults and no later save overwrites the file (see SaveSettings).
+    SettingsLoad LoadSettings();
+    // Writes slots 0 to 46, replacing the file as a whole: beside it and renamed over it, or in
+    // place when the folder cannot take a new file. False with lastError() when nothing was
+    // written, also when the file could not be read at load (saving would destroy it).
+    bool SaveSettings();
+
+    QString path() const { return m_path; }
+    QString lastError() const { return m_error; }
+    // The outcome of the last load.
+    SettingsLoad loaded() const { return m_loaded; }
+
+private:
+    QString m_path;
+    QString m_error;
+    SettingsLoad m_loaded = SettingsLoad::Read;
+};

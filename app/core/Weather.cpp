@@ -1,5 +1,9 @@
 #include "Weather.h"
 
+#include "Settings.h"
+
+#include <QRegularExpression>
+#include <QStringDecoder>
 #include <QtGlobal>
 
 namespace {
@@ -48,4 +52,34 @@ QUrl WeatherPageUrl() {
         return QUrl(QString::fromUtf8(url));
     // The station's own weather computer publishes its current-conditions page on the LAN.
     return QUrl(QStringLiteral("http://weather.local/Current_Vantage_Pro.htm"));
+}
+
+namespace {
+QByteArray CharsetIn(const QByteArray& text) {
+    static const QRegularExpression charset(
+        QStringLiteral("charset\\s*=\\s*[\"']?\\s*([A-Za-z0-9._:-]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = charset.match(QString::fromLatin1(text));
+    return m.hasMatch() ? m.captured(1).toLatin1().toLower() : QByteArray();
+}
+} // namespace
+
+QString DecodeWeatherPage(const QByteArray& body, const QString& contentType) {
+    QByteArray charset = CharsetIn(contentType.toLatin1());
+    if (charset.isEmpty())
+        charset = CharsetIn(body.left(4096)); // <meta charset=...> sits in the head
+    if (charset == "utf-8" || charset == "utf8")
+        return QString::fromUtf8(body);
+    // Browsers read Latin-1 labels as Windows-1252 too; it is a superset for printable text.
+    if (charset.isEmpty() || charset == "windows-1252" || charset == "cp1252" ||
+        charset == "iso-8859-1" || charset == "latin1" || charset == "us-ascii" ||
+        charset == "ascii")
+        return Settings::DecodeCp1252(body);
+    QStringDecoder decoder(charset.constData());
+    if (decoder.isValid()) {
+        QString text = decoder.decode(body);
+        if (!decoder.hasError())
+            return text;
+    }
+    return Settings::DecodeCp1252(body);
 }

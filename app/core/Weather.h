@@ -13,3 +13,11 @@ QString ScrapeWeather(const QString& page, const QString& label);
 
 // The page's address: FARSCAN_WEATHER_URL when set, else the station's default page.
 QUrl WeatherPageUrl();
+
+// What is read of the page at most; a larger (or endless) page is given up.
+inline constexpr int WeatherPageLimit = 1 << 20;
+
+// The page's text in the character set it declares (the Content-Type header's charset, else a
+// charset in the page's own meta tags), else Windows-1252, which weather-station software
+// writes on Windows.
+QString DecodeWeatherPage(const QByteArray& body, const QString& contentType = QString());

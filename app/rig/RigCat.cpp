@@ -2,12 +2,6 @@
 
 #include "SerialPort.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QThread>
-#include <QTimer>
-
 namespace RigCat {
 
 namespace {
@@ -88,44 +82,4 @@ bool SendText(SerialPort* port, const QString& text) {
     return port && port->isOpen() && port->writeText(text);
 }
 
-bool SendPtt(SerialPort* port, bool on) {
-    return Send(port, on ? PttOnFrame() : PttOffFrame());
-}
-
-bool SendTransmitText(SerialPort* com1) {
-    WaitSeconds(1);
-    return SendText(com1, QLatin1String(TransmitText));
-}
-
-bool SendReceiveText(SerialPort* com1) {
-    WaitSeconds(1);
-    return SendText(com1, QLatin1String(ReceiveText));
-}
-
 } // namespace RigCat
-
-void WaitSeconds(int& Seconds) {
-    if (Seconds <= 0)
-        return;
-    const QDeadlineTimer deadline(qint64(Seconds) * 1000, Qt::PreciseTimer);
-    if (!QCoreApplication::instance()) {
-        QThread::msleep(quint64(deadline.remainingTime()));
-        return;
-    }
-    // A local loop per call: a wait started from an event inside this one runs its own loop
-    // and returns to this one, which then waits for whatever time it has left.
-    while (!deadline.hasExpired()) {
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(int(qMax<qint64>(1, deadline.remainingTime())));
-        loop.exec();
-    }
-}
-
-void WaitSeconds(int&& Seconds) {
-    int s = Seconds;
-    WaitSeconds(s);
-}

@@ -20,12 +20,6 @@ QByteArray ModeCwFrame();  // 02 00 00 00 07
 QByteArray PttOnFrame();   // 00 00 00 00 08
 QByteArray PttOffFrame();  // 00 00 00 00 88
 
-// FT-991 texts.
-inline constexpr char ModeCwText[] = "MD03;";
-inline constexpr char ModeUsbText[] = "MD02;";
-inline constexpr char TransmitText[] = "TX1;";
-inline constexpr char ReceiveText[] = "TX0;";
-
 // The frequency frame P1 P2 P3 P4 01 for a digit text. The text is trimmed, then filled up on
 // the right with zeros to 7 digits (fiftyMhzOption) or 8 digits, and packed as BCD, most
 // significant pair first. Empty texts, texts with anything but digits and texts of more than 8
@@ -41,18 +35,4 @@ QString TextFrequencyCommand(const QString& freqText);
 bool Send(SerialPort* port, const QByteArray& bytes);
 bool SendText(SerialPort* port, const QString& text);
 
-// PTT on or off as a 5-byte frame to the given port (used whatever protocol the rig speaks).
-bool SendPtt(SerialPort* port, bool on);
-
-// WaitSeconds(1), then "TX1;" / "TX0;" to com1 (the FT-991 is always on Com1).
-bool SendTransmitText(SerialPort* com1);
-bool SendReceiveText(SerialPort* com1);
-
 } // namespace RigCat
-
-// Waits the given number of seconds while the window keeps working: pending events (timer
-// ticks, clicks) are processed during the wait. Safe when re-entered from an event handled
-// inside the wait: each call returns once its own time is up and no nested wait is left
-// running. Zero or negative seconds return at once.
-void WaitSeconds(int& Seconds);
-void WaitSeconds(int&& Seconds);

@@ -1,7 +1,9 @@
 #include "RigPanel.h"
 
+#include "HeldButton.h"
 #include "OptionGroup.h"
 #include "ProgramState.h"
+#include "ValueLabel.h"
 #include "WidgetHelpers.h"
 
 #include <QAbstractButton>
@@ -24,11 +26,8 @@ QPushButton* Button(const QString& name, const QString& caption, const QString& 
     return b;
 }
 
-QLabel* Label(const QString& name, const QString& text, const QString& accessible,
-              QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->setAccessibleName(accessible);
+ValueLabel* Label(const QString& name, const QString& accessible, QWidget* parent) {
+    auto* l = new ValueLabel(name, accessible, parent);
     l->setAutoFillBackground(true);
     return l;
 }
@@ -43,17 +42,19 @@ QLineEdit* Edit(const QString& name, const QString& accessible, QWidget* parent)
 
 // ---------------------------------------------------------------------------------------------
 
-RigStation::RigStation(SerialPort* com1, SerialPort* com2, SerialPort* com3, SerialPort* com4,
-                       BoardLibrary* board, QObject* parent)
-    : QObject(parent), m_rig(com1, com2, board),
+RigStation::RigStation(ProgramState& state, SerialPort* com1, SerialPort* com2, SerialPort* com3,
+                       SerialPort* com4, StationBoard* board, const SettingsStore* settings,
+                       QObject* parent)
+    : QObject(parent), m_rig(state, com1, com2, board, settings),
       m_rotor(com3, com4, board, m_rig.buttonHeldFlag()) {}
 
 RigStation::UnloadValues RigStation::unloadValues() const {
-    return {m_rig.BandIndex, Program().RigFrequency};
+    return {m_rig.BandIndex, const_cast<RigControl&>(m_rig).state().RigFrequency};
 }
 
 void RigStation::shutdown() {
     m_rig.releaseButtons();
+    m_rotor.EleMouseUp();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -93,12 +94,12 @@ RigPanel::RigPanel(RigStation* station, QWidget* parent) : QWidget(parent), m_st
     m_txRx = Button(QStringLiteral("TxRx"), QStringLiteral("TX/RX"), tr("Transmit"), this);
     m_txRx->setCheckable(true);
     SetBackColour(m_txRx, Colours::Green);
-    m_formatFre = Label(QStringLiteral("formatFre"), QString(), tr("Band frequency"), this);
+    m_formatFre = Label(QStringLiteral("formatFre"), tr("Band frequency"), this);
     QFont big = m_formatFre->font();
     big.setPointSize(big.pointSize() + 6);
     big.setBold(true);
     m_formatFre->setFont(big);
-    m_label41 = Label(QStringLiteral("Label41"), QString(), tr("Frequency unit"), this);
+    m_label41 = Label(QStringLiteral("Label41"), tr("Frequency unit"), this);
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(m_optBandR, 0, 0, 3, 1);
@@ -131,25 +132,30 @@ RigPanel::RigPanel(RigStation* station, QWidget* parent) : QWidget(parent), m_st
     connect(m_optQRG, &OptionGroup::selectionChanged, this,
             [&rig](int option) { rig.OptQRG = option; });
     // Presets act on every press, also of the option already shown as selected.
-    for (int i = 1; i <= 5; ++i)
-        connect(m_optFT847->button(i), &QAbstractButton::clicked, this,
-                [&rig, i] { rig.OptFT847(i); });
+    connect(m_optFT847, &OptionGroup::optionActivated, this, [&rig](int i) { rig.OptFT847(i); });
     connect(&rig, &RigControl::com1NotOpen, this, [this](const QString& message) {
         if (m_lblCom1)
             SetBackColour(m_lblCom1, Colours::Red);
-        QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), message,
-                        QMessageBox::Ok, this);
-        box.exec();
+        // Shown without stopping the window: the timers and the rotor keep going.
+        auto* box = new QMessageBox(QMessageBox::NoIcon, QCoreApplication::applicationName(),
+                                    message, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
     });
-    connect(m_freqUp, &QPushButton::pressed, this, [&rig] { rig.FreqUpMouseDown(); });
-    connect(m_freqDwn, &QPushButton::pressed, this, [&rig] { rig.FreqDwnMouseDown(); });
-    connect(m_freqUp, &QPushButton::released, this, [&rig] { rig.FreqMouseUp(); });
-    connect(m_freqDwn, &QPushButton::released, this, [&rig] { rig.FreqMouseUp(); });
-    connect(m_txRx, &QPushButton::toggled, this, [&rig](bool on) { rig.TxRx(on); });
+    new HeldButton(
+        m_freqUp, [&rig] { rig.FreqUpMouseDown(); }, [&rig] { rig.FreqMouseUp(); });
+    new HeldButton(
+        m_freqDwn, [&rig] { rig.FreqDwnMouseDown(); }, [&rig] { rig.FreqMouseUp(); });
+    // The toggle's state lives in the rig control, which the keyer also sets.
+    connect(m_txRx, &QPushButton::toggled, this, [&rig](bool on) { rig.setTxRx(on); });
+    connect(&rig, &RigControl::txRxChanged, m_txRx, [this](bool on) {
+        if (m_txRx->isChecked() != on)
+            m_txRx->setChecked(on);
+    });
     connect(&rig, &RigControl::txRxColourChanged, this,
             [this](const QColor& colour) { SetBackColour(m_txRx, colour); });
-    connect(&rig, &RigControl::formatFreChanged, m_formatFre, &QLabel::setText);
-    connect(&rig, &RigControl::label41Changed, m_label41, &QLabel::setText);
+    connect(&rig, &RigControl::formatFreChanged, m_formatFre, &ValueLabel::setText);
+    connect(&rig, &RigControl::label41Changed, m_label41, &ValueLabel::setText);
 }
 
 void RigPanel::loadOptions(int bandIndex) {
@@ -159,18 +165,18 @@ void RigPanel::loadOptions(int bandIndex) {
 }
 
 void RigPanel::loadRigFrequency(qint64 rigFrequency, const QString& rigFreqText) {
-    Program().RigFrequency = rigFrequency;
-    Program().RigFreqText = rigFreqText;
+    m_station->rig().state().RigFrequency = rigFrequency;
+    m_station->rig().state().RigFreqText = rigFreqText;
     // The band was selected before the frequency was known; show the band frequency now.
     m_station->rig().showFrequency();
 }
 
 void RigPanel::setTxRx(bool value) {
-    m_txRx->setChecked(value);
+    m_station->rig().setTxRx(value);
 }
 
 bool RigPanel::txRx() const {
-    return m_txRx->isChecked();
+    return m_station->rig().txRx();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -192,9 +198,9 @@ RotorPanel::RotorPanel(RigStation* station, QWidget* parent) : QWidget(parent), 
     m_eleAuto =
         Button(QStringLiteral("EleAuto"), QStringLiteral("Auto"), tr("Elevation hold"), this);
     m_eleAuto->setCheckable(true);
-    m_label1 = Label(QStringLiteral("Label1"), QString(), tr("Azimuth"), this);
-    m_label30 = Label(QStringLiteral("Label30"), QString(), tr("Elevation"), this);
-    m_label31 = Label(QStringLiteral("Label31"), QString(), tr("Temperature"), this);
+    m_label1 = Label(QStringLiteral("Label1"), tr("Azimuth"), this);
+    m_label30 = Label(QStringLiteral("Label30"), tr("Elevation"), this);
+    m_label31 = Label(QStringLiteral("Label31"), tr("Temperature"), this);
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(m_aziL, 0, 0);
@@ -217,19 +223,19 @@ RotorPanel::RotorPanel(RigStation* station, QWidget* parent) : QWidget(parent), 
     connect(m_rotorStop, &QPushButton::clicked, this, [&rotor] { rotor.RotorStop(); });
     connect(&rotor, &RotorControl::rotorStopColourChanged, this,
             [this](const QColor& c) { SetBackColour(m_rotorStop, c); });
-    connect(m_eleUp, &QPushButton::pressed, this, [&rotor] { rotor.EleUpMouseDown(); });
-    connect(m_eleDwn, &QPushButton::pressed, this, [&rotor] { rotor.EleDwnMouseDown(); });
-    connect(m_eleUp, &QPushButton::released, this, [&rotor] { rotor.EleMouseUp(); });
-    connect(m_eleDwn, &QPushButton::released, this, [&rotor] { rotor.EleMouseUp(); });
+    new HeldButton(
+        m_eleUp, [&rotor] { rotor.EleUpMouseDown(); }, [&rotor] { rotor.EleMouseUp(); });
+    new HeldButton(
+        m_eleDwn, [&rotor] { rotor.EleDwnMouseDown(); }, [&rotor] { rotor.EleMouseUp(); });
     connect(m_eleAuto, &QPushButton::toggled, this, [&rotor](bool on) { rotor.EleAuto = on; });
     connect(&rotor, &RotorControl::eleAutoChanged, this, [this](bool on) {
         if (m_eleAuto->isChecked() != on)
             m_eleAuto->setChecked(on);
         showEleAuto(on);
     });
-    connect(&rotor, &RotorControl::label1Changed, m_label1, &QLabel::setText);
-    connect(&rotor, &RotorControl::label30Changed, m_label30, &QLabel::setText);
-    connect(&rotor, &RotorControl::label31Changed, m_label31, &QLabel::setText);
+    connect(&rotor, &RotorControl::label1Changed, m_label1, &ValueLabel::setText);
+    connect(&rotor, &RotorControl::label30Changed, m_label30, &ValueLabel::setText);
+    connect(&rotor, &RotorControl::label31Changed, m_label31, &ValueLabel::setText);
     m_text160->installEventFilter(this);
     m_text177->installEventFilter(this);
     m_eleAuto->setChecked(rotor.EleAuto);

@@ -13,13 +13,16 @@ class OptionGroup;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+#include "ValueLabel.h"
 
 class RigStation : public QObject {
     Q_OBJECT
 public:
-    // Com1 and Com2 the transceivers, Com3 the sensor box, Com4 the rotor controller.
-    RigStation(SerialPort* com1, SerialPort* com2, SerialPort* com3, SerialPort* com4,
-               BoardLibrary* board, QObject* parent = nullptr);
+    // Com1 and Com2 the transceivers, Com3 the sensor box, Com4 the rotor controller. The
+    // settings give the transceivers' models and Com1's enabled state; null reads nothing.
+    RigStation(ProgramState& state, SerialPort* com1, SerialPort* com2, SerialPort* com3,
+               SerialPort* com4, StationBoard* board, const SettingsStore* settings,
+               QObject* parent = nullptr);
 
     RigControl& rig() { return m_rig; }
     RotorControl& rotor() { return m_rotor; }
@@ -62,7 +65,7 @@ public:
     QPushButton* freqUp() const { return m_freqUp; }
     QPushButton* freqDwn() const { return m_freqDwn; }
     QPushButton* txRxButton() const { return m_txRx; }
-    QLabel* formatFre() const { return m_formatFre; }
+    ValueLabel* formatFre() const { return m_formatFre; }
 
 private:
     RigStation* m_station;
@@ -73,8 +76,8 @@ private:
     QPushButton* m_freqUp;
     QPushButton* m_freqDwn;
     QPushButton* m_txRx;
-    QLabel* m_formatFre;
-    QLabel* m_label41;
+    ValueLabel* m_formatFre;
+    ValueLabel* m_label41;
     QWidget* m_lblCom1 = nullptr;
 };
 
@@ -90,12 +93,16 @@ public:
     QString azimuthText() const;
     QString elevationText() const;
 
+    // The heading box: the one box the path computation writes its heading into and the user
+    // may type into; Enter turns the antenna to it.
     QLineEdit* text160() const { return m_text160; }
     QLineEdit* text177() const { return m_text177; }
     QPushButton* eleAuto() const { return m_eleAuto; }
-    QLabel* label1() const { return m_label1; }
-    QLabel* label30() const { return m_label30; }
-    QLabel* label31() const { return m_label31; }
+    QPushButton* eleUp() const { return m_eleUp; }
+    QPushButton* eleDwn() const { return m_eleDwn; }
+    ValueLabel* label1() const { return m_label1; }
+    ValueLabel* label30() const { return m_label30; }
+    ValueLabel* label31() const { return m_label31; }
     // Enter in Text160 (also the beacon list's way to turn the antenna).
     void turnToHeading();
 
@@ -118,7 +125,7 @@ private:
     QPushButton* m_eleUp;
     QPushButton* m_eleDwn;
     QPushButton* m_eleAuto;
-    QLabel* m_label1;
-    QLabel* m_label30;
-    QLabel* m_label31;
+    ValueLabel* m_label1;
+    ValueLabel* m_label30;
+    ValueLabel* m_label31;
 };

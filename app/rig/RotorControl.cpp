@@ -1,14 +1,10 @@
 #include "RotorControl.h"
 
-#include "BoardLibrary.h"
 #include "RigCat.h"
 #include "RigControl.h"
 #include "SerialPort.h"
-#include "WidgetHelpers.h"
+#include "StationColours.h"
 
-#include <QCoreApplication>
-#include <QPointer>
-#include <QThread>
 #include <cmath>
 
 QString SensorHexText(const QByteArray& reply) {
@@ -72,11 +68,24 @@ QByteArray SecondEntryCommand(const QString& text) {
     return "AW1" + QByteArray::number(*n).rightJustified(3, '0') + ";";
 }
 
-RotorControl::RotorControl(SerialPort* com3, SerialPort* com4, BoardLibrary* board,
+RotorControl::RotorControl(SerialPort* com3, SerialPort* com4, StationBoard* board,
                            bool* buttonHeld, QObject* parent)
     : QObject(parent), m_com3(com3), m_com4(com4), m_board(board), m_buttonHeld(buttonHeld) {
     if (!m_buttonHeld)
         m_buttonHeld = &m_ownHeld;
+    m_holdWatch.setInterval(20);
+    connect(&m_holdWatch, &QTimer::timeout, this, [this] {
+        if (!*m_buttonHeld)
+            releaseHeldLines();
+    });
+    m_pulseTimer.setSingleShot(true);
+    m_pulseTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_pulseTimer, &QTimer::timeout, this, &RotorControl::endPulse);
+}
+
+RotorControl::~RotorControl() {
+    releaseHeldLines();
+    endPulse();
 }
 
 void RotorControl::AziL() {
@@ -111,34 +120,53 @@ void RotorControl::setEleAuto(bool on) {
     }
 }
 
-void RotorControl::holdElevation(int line) {
-    QPointer<RotorControl> self(this);
+void RotorControl::holdElevation(BoardLine line) {
     setEleAuto(false);
     if (m_board) {
-        m_board->UsbSetIODir(0, quint8(line), true);
-        m_board->UsbSetIOState(0, quint8(line), true);
+        m_board->setLineDirection(line, true);
+        m_board->setLine(line, true);
     }
-    bool* held = m_buttonHeld;
-    *held = true;
-    // The MouseUp (or the window closing) is an event: wait for events, not in a busy loop.
-    while (self && *held)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    if (self && m_board)
-        m_board->UsbSetIOState(0, quint8(line), false);
+    *m_buttonHeld = true;
+    m_heldLines.push_back(line);
+    m_holdWatch.start();
+}
+
+void RotorControl::EleMouseUp() {
+    *m_buttonHeld = false;
+    releaseHeldLines();
+}
+
+void RotorControl::releaseHeldLines() {
+    m_holdWatch.stop();
+    // A button pressed while another was held lets go first, as it was pressed last.
+    while (!m_heldLines.empty()) {
+        const BoardLine line = m_heldLines.back();
+        m_heldLines.pop_back();
+        if (m_board)
+            m_board->setLine(line, false);
+    }
 }
 
 void RotorControl::ElevationPulse(bool up) {
-    const quint8 line = up ? LineUp : LineDown;
-    QPointer<RotorControl> self(this);
-    BoardLibrary* board = m_board;
-    if (board) {
-        board->UsbSetIODir(0, line, true);
-        board->UsbSetIOState(0, line, true);
+    if (m_pulseLine)
+        return; // one pulse at a time
+    const BoardLine line = up ? BoardLine::ElevationUp : BoardLine::ElevationDown;
+    if (m_board) {
+        m_board->setLineDirection(line, true);
+        m_board->setLine(line, true);
     }
-    QThread::msleep(quint64(qMax(0, PulseLength)));
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (self && board)
-        board->UsbSetIOState(0, line, false);
+    m_pulseLine = line;
+    m_pulseTimer.start(qMax(0, PulseLength));
+}
+
+void RotorControl::endPulse() {
+    m_pulseTimer.stop();
+    if (!m_pulseLine)
+        return;
+    const BoardLine line = *m_pulseLine;
+    m_pulseLine.reset();
+    if (m_board)
+        m_board->setLine(line, false);
 }
 
 void RotorControl::pollAzimuth() {
@@ -188,17 +216,9 @@ void RotorControl::pollSensor() {
 }
 
 void RotorControl::PollTick() {
-    // Ticks never overlap: one that arrives while a pulse processes events is skipped.
-    if (m_inTick)
-        return;
-    m_inTick = true;
-    QPointer<RotorControl> self(this);
     // A closed rotor port does not stop the elevation hold: each poll fails on its own.
     pollAzimuth();
-    if (self)
-        pollSensor();
-    if (self)
-        m_inTick = false;
+    pollSensor();
 }
 
 QColor RotorControl::EleAutoColour(bool automatic) {

@@ -1,16 +1,19 @@
 #pragma once
 
 // Antenna control: azimuth commands to the rotor controller on Com4, the elevation motor on
-// lines 19 (up) and 18 (down) of board 0, the elevation and temperature sensor on Com3, and
-// the polling step of the main timer with its automatic elevation hold.
+// the board's elevation lines, the elevation and temperature sensor on Com3, and the polling
+// step of the main timer with its automatic elevation hold.
+
+#include "StationBoard.h"
 
 #include <QByteArray>
 #include <QColor>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <optional>
+#include <vector>
 
-class BoardLibrary;
 class SerialPort;
 
 // A sensor reply as hexadecimal text, two upper-case digits per byte, in order of arrival.
@@ -36,12 +39,11 @@ QByteArray SecondEntryCommand(const QString& text);
 class RotorControl : public QObject {
     Q_OBJECT
 public:
-    static constexpr int LineUp = 19;
-    static constexpr int LineDown = 18;
-
     // buttonHeld: the window's held-button flag shared with the tuning buttons.
-    RotorControl(SerialPort* com3, SerialPort* com4, BoardLibrary* board, bool* buttonHeld,
+    RotorControl(SerialPort* com3, SerialPort* com4, StationBoard* board, bool* buttonHeld,
                  QObject* parent = nullptr);
+    // Lets go of every elevation line still switched on.
+    ~RotorControl() override;
 
     int PulseLength = 50; // ms
 
@@ -61,13 +63,16 @@ public:
     bool TurnToHeading(QString& Text160);
     bool Text177Enter(const QString& Text177);
 
-    // Held elevation buttons: runs until a MouseUp arrives while events are processed.
-    void EleUpMouseDown() { holdElevation(LineUp); }
-    void EleDwnMouseDown() { holdElevation(LineDown); }
-    void EleMouseUp() { *m_buttonHeld = false; }
+    // Held elevation buttons: the motor line is on from MouseDown until MouseUp, or until the
+    // shared held-button flag drops for any other reason (another held button let go).
+    void EleUpMouseDown() { holdElevation(BoardLine::ElevationUp); }
+    void EleDwnMouseDown() { holdElevation(BoardLine::ElevationDown); }
+    void EleMouseUp();
+    bool elevationHeld() const { return !m_heldLines.empty(); }
 
-    // One pulse of PulseLength ms on the line.
+    // One pulse of PulseLength ms on the line; the line goes off from a timer.
     void ElevationPulse(bool up);
+    bool pulseRunning() const { return m_pulseTimer.isActive(); }
 
     // The polling step of the main timer.
     void PollTick();
@@ -85,14 +90,19 @@ signals:
 
 private:
     void setEleAuto(bool on);
-    void holdElevation(int line);
+    void holdElevation(BoardLine line);
+    void releaseHeldLines();
+    void endPulse();
     void pollAzimuth();
     void pollSensor();
 
     SerialPort* m_com3;
     SerialPort* m_com4;
-    BoardLibrary* m_board;
+    StationBoard* m_board;
     bool m_ownHeld = false;
     bool* m_buttonHeld;
-    bool m_inTick = false;
+    std::vector<BoardLine> m_heldLines; // in the order they were pressed
+    QTimer m_holdWatch;                 // notices the shared flag dropping
+    QTimer m_pulseTimer;
+    std::optional<BoardLine> m_pulseLine;
 };

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QLayout>
 #include <QLineEdit>
 #include <QTest>
 
@@ -17,7 +18,8 @@ private:
     QString home;
     QString beacon;
     int turns = 0;
-    LocatorMessageHook previousHook;
+    ProgramState state;
+    QLineEdit* heading = nullptr; // stands in for the rotor's heading box
 
     // Types a target and presses Enter in the box, as the operator does.
     void enterTarget(const QString& text) {
@@ -28,23 +30,27 @@ private:
     }
 
 private slots:
-    void initTestCase() {
-        EnsureApplication();
-        previousHook = SetLocatorMessageHook([this](const QString& m) { messages << m; });
-    }
-    void cleanupTestCase() { SetLocatorMessageHook(previousHook); }
+    void initTestCase() { EnsureApplication(); }
 
     void init() {
         messages.clear();
         home = QStringLiteral("JO62QM");
         beacon.clear();
         turns = 0;
-        Program().LastLonLatText.clear();
+        state = ProgramState{};
         panel = new PathPanel;
-        controller = new PathController(panel, panel);
+        heading = new QLineEdit(panel);
+        heading->setObjectName(QStringLiteral("Text160"));
+        panel->layout()->addWidget(heading);
+        // Enter in the heading box is the rotor's: it turns and hands the focus back.
+        connect(heading, &QLineEdit::returnPressed, panel, [this] {
+            ++turns;
+            panel->Locator()->setFocus();
+        });
+        controller = new PathController(panel, state, heading, panel);
         controller->setHomeLocatorSource([this] { return home; });
         controller->setBeaconLocatorSource([this] { return beacon; });
-        controller->setTurnToHeading([this] { ++turns; });
+        controller->setMessageSink([this](const QString& m) { messages << m; });
         controller->setLocale(QLocale::c());
         panel->show();
         QApplication::setActiveWindow(panel);
@@ -53,38 +59,41 @@ private slots:
     void cleanup() { delete panel; }
 
     void controlsHaveNamesForTheScreenReader() {
-        for (QLineEdit* box : {panel->Locator(), panel->Richtung(), panel->Text160()}) {
+        for (QLineEdit* box : {panel->Locator(), panel->Richtung()}) {
             QVERIFY(!box->objectName().isEmpty());
             QVERIFY(!box->accessibleName().isEmpty());
         }
         QCOMPARE(panel->findChild<QLineEdit*>(QStringLiteral("Locator")), panel->Locator());
         QCOMPARE(panel->findChild<QLineEdit*>(QStringLiteral("Richtung")), panel->Richtung());
-        QCOMPARE(panel->findChild<QLineEdit*>(QStringLiteral("Text160")), panel->Text160());
     }
 
     void referencePathsFromHome() {
         enterTarget(QStringLiteral("JO31NF"));
         QCOMPARE(panel->Richtung()->text(),
                  QString::fromUtf8(" -> JO31NF QTF: 254.0° / 74.0° QRB: 452.93 km"));
-        QCOMPARE(panel->Text160()->text(), QStringLiteral("253"));
+        QCOMPARE(heading->text(), QStringLiteral("253"));
         enterTarget(QStringLiteral("IO91WM"));
         QCOMPARE(panel->Richtung()->text(),
                  QString::fromUtf8(" -> IO91WM QTF: 268.5° / 88.5° QRB: 930.44 km"));
-        QCOMPARE(panel->Text160()->text(), QStringLiteral("268"));
+        QCOMPARE(heading->text(), QStringLiteral("268"));
         enterTarget(QStringLiteral("JO62QN"));
         QCOMPARE(panel->Richtung()->text(),
                  QString::fromUtf8(" -> JO62QN QTF: 0.0° / 180.0° QRB: 4.64 km"));
-        QCOMPARE(panel->Text160()->text(), QStringLiteral("0"));
+        QCOMPARE(heading->text(), QStringLiteral("0"));
         QVERIFY(messages.isEmpty());
         // The degree sign is one character, code 176.
         QCOMPARE(panel->Richtung()->text().count(QChar(176)), 2);
     }
 
+    // Every computation writes its heading over whatever the box held, and the focus goes to
+    // it, so the next Enter turns the antenna to the bearing just computed.
     void enterMovesTheFocusAndEnterInHeadingTurnsTheRotor() {
+        heading->setText(QStringLiteral("abc"));
         enterTarget(QStringLiteral("JO31NF"));
-        QVERIFY(panel->Text160()->hasFocus());
+        QCOMPARE(heading->text(), QStringLiteral("253"));
+        QVERIFY(heading->hasFocus());
         QCOMPARE(turns, 0);
-        QTest::keyClick(panel->Text160(), Qt::Key_Return);
+        QTest::keyClick(heading, Qt::Key_Return);
         QCOMPARE(turns, 1);
         QVERIFY(panel->Locator()->hasFocus());
     }
@@ -92,7 +101,6 @@ private slots:
     void lowerCaseTargetIsUpperCasedBeforeTheCheck() {
         enterTarget(QStringLiteral("jo62qm"));
         QVERIFY(messages.isEmpty());
-        QVERIFY(!LocatorInvalid);
         QCOMPARE(panel->Richtung()->text(),
                  QString::fromUtf8(" -> JO62QM QTF: 0.0° / 180.0° QRB: 0.00 km"));
         QCOMPARE(panel->Locator()->text(), QStringLiteral("jo62qm"));
@@ -104,7 +112,7 @@ private slots:
         QCOMPARE(panel->Richtung()->text(),
                  QString::fromUtf8(" -> JO62QM QTF: 0,0° / 180,0° QRB: 0,00 km"));
         // The position text keeps its dots in any locale.
-        QCOMPARE(Program().LastLonLatText, QStringLiteral("13.3333333333333,52.5"));
+        QCOMPARE(state.LastLonLatText, QStringLiteral("13.3333333333333,52.5"));
         enterTarget(QStringLiteral("IO91WM"));
         QCOMPARE(panel->Richtung()->text(),
                  QString::fromUtf8(" -> IO91WM QTF: 268,5° / 88,5° QRB: 930,44 km"));
@@ -115,7 +123,7 @@ private slots:
         QCOMPARE(panel->Locator()->text(), QStringLiteral("JO62HH"));
         QVERIFY(panel->Richtung()->text().startsWith(QStringLiteral(" -> JO62HH QTF: ")));
         // The target's position is the south-west corner of JO62HH.
-        QCOMPARE(Program().LastLonLatText, QStringLiteral("12.5833333333333,52.2916666666667"));
+        QCOMPARE(state.LastLonLatText, QStringLiteral("12.5833333333333,52.2916666666667"));
         // Lower case is completed the same way.
         enterTarget(QStringLiteral("jo31"));
         QCOMPARE(panel->Locator()->text(), QStringLiteral("jo31HH"));
@@ -129,15 +137,14 @@ private slots:
              {QStringLiteral("SO62QM"), QStringLiteral("JO6"), QStringLiteral("JO62Q"),
               QStringLiteral("JO62QM1"), QStringLiteral("")}) {
             messages.clear();
-            Program().LastLonLatText.clear();
+            state.LastLonLatText.clear();
             enterTarget(bad);
             QCOMPARE(messages, QStringList{QStringLiteral("Invalid Gridlocator:")});
-            QVERIFY(LocatorInvalid);
             QCOMPARE(panel->Richtung()->text(), before);
-            QCOMPARE(panel->Text160()->text(), QStringLiteral("253"));
+            QCOMPARE(heading->text(), QStringLiteral("253"));
             QVERIFY(panel->Locator()->hasFocus());
             // Only the home position was written.
-            QCOMPARE(Program().LastLonLatText, QStringLiteral("13.3333333333333,52.5"));
+            QCOMPARE(state.LastLonLatText, QStringLiteral("13.3333333333333,52.5"));
         }
     }
 
@@ -146,7 +153,7 @@ private slots:
         enterTarget(QStringLiteral("AD67QM"));
         QVERIFY(messages.isEmpty());
         QVERIFY(panel->Richtung()->text().contains(QString::fromUtf8(" QTF: 0.0° / 180.0° ")));
-        QCOMPARE(panel->Text160()->text(), QStringLiteral("0"));
+        QCOMPARE(heading->text(), QStringLiteral("0"));
     }
 
     void beaconLocatorIsUsedOnceWhenAsked() {
@@ -190,21 +197,21 @@ private slots:
                                    QStringLiteral("JO62Q"), QStringLiteral("ZZ99ZZ")}) {
             home = bad;
             messages.clear();
-            Program().LastLonLatText = QStringLiteral("untouched");
+            state.LastLonLatText = QStringLiteral("untouched");
             QVERIFY(!controller->PathToTarget());
             QCOMPARE(messages, QStringList{QStringLiteral("Invalid Gridlocator:")});
             QCOMPARE(panel->Richtung()->text(), QStringLiteral("kept"));
-            QCOMPARE(Program().LastLonLatText, QStringLiteral("untouched"));
+            QCOMPARE(state.LastLonLatText, QStringLiteral("untouched"));
         }
     }
 
     void homeComesFromTheProgramsOwnLocatorByDefault() {
-        PathController plain(panel);
-        Program().ownLocator = QStringLiteral("IO91WM");
+        PathController plain(panel, state, heading);
+        state.ownLocator = QStringLiteral("IO91WM");
         panel->Locator()->setText(QStringLiteral("IO91WM"));
         QVERIFY(plain.PathToTarget());
         QVERIFY(panel->Richtung()->text().contains(QStringLiteral("QRB: 0")));
-        Program().ownLocator.clear();
+        state.ownLocator.clear();
     }
 };
 

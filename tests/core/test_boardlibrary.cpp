@@ -1,51 +1,59 @@
+// The station board over the real board library, bound at run time through its C ABI, with the
+// library's simulated board; and the quiet failures without a library or an export.
 #include "BoardLibrary.h"
+#include "PortivaBoard.h"
 #include "TestSupport.h"
 
-#include <QLibrary>
 #include <gtest/gtest.h>
 
 namespace {
 
-QString Recorded() {
-    QLibrary lib(QStringLiteral(RECORDER_LIBRARY));
-    auto fn = reinterpret_cast<const char* (*)()>(lib.resolve("RecordedCalls"));
-    return fn ? QString::fromLatin1(fn()) : QStringLiteral("<no recorder>");
-}
-
-TEST(BoardLibrary, CallsReachTheLibraryWithTheirArguments) {
+TEST(StationBoardOverTheLibrary, LinesSwitchOnTheSimulatedBoardAndReadBack) {
     EnsureApplication();
-    BoardLibrary board(QStringLiteral(RECORDER_LIBRARY));
-    EXPECT_FALSE(board.isLoaded()) << "nothing is loaded before the first call";
-    EXPECT_TRUE(board.UsbInit(0));
-    EXPECT_TRUE(board.isLoaded());
-    EXPECT_TRUE(board.UsbSetIODir(0, 7, true));
-    EXPECT_TRUE(board.UsbSetPortDir(0, 1, 1));
-    EXPECT_FALSE(board.UsbSetIOState(0, 20, false)) << "the library's own result comes back";
+    const EnvGuard simulated("PORTIVA_SIM", "1");
+    BoardLibrary library(QStringLiteral(PORTIVA_LIBRARY));
+    PortivaBoard board(&library);
+    EXPECT_FALSE(library.isLoaded()) << "nothing is loaded before the first call";
+    ASSERT_TRUE(board.init()) << qPrintable(board.lastError());
+    EXPECT_TRUE(library.isLoaded());
+
+    // The 122 GHz relay sits on the upper port; the direct-band line on the keying port.
+    EXPECT_TRUE(board.setPortDirection(BoardPort::UpperRelays, 1));
+    EXPECT_TRUE(board.setLineDirection(BoardLine::relay(8), true));
+    EXPECT_TRUE(board.setLine(BoardLine::relay(8), true));
+    EXPECT_TRUE(board.setLineDirection(BoardLine::relay(3), true));
+    EXPECT_TRUE(board.setLine(BoardLine::relay(3), true));
+    EXPECT_TRUE(board.setLineDirection(BoardLine::DirectBand, true));
+    EXPECT_TRUE(board.setLine(BoardLine::DirectBand, true));
+    EXPECT_EQ(board.portLevels(0), std::optional<quint8>(0x08));
+    EXPECT_EQ(board.portLevels(1), std::optional<quint8>(0x01));
+    EXPECT_EQ(board.portLevels(2), std::optional<quint8>(0x10)); // line 20
+    EXPECT_TRUE(board.setLine(BoardLine::relay(3), false));
+    EXPECT_EQ(board.portLevels(0), std::optional<quint8>(0x00));
     EXPECT_TRUE(board.lastError().isEmpty());
-    EXPECT_TRUE(board.UsbSetIODir(0, 39, false));
-    EXPECT_EQ(Recorded(), QStringLiteral("UsbInit(0);UsbSetIODir(0,7,1);UsbSetPortDir(0,1,1);"
-                                         "UsbSetIOState(0,20,0);UsbSetIODir(0,39,0);"));
+    // A port the board does not have is refused by the library itself.
+    EXPECT_EQ(board.portLevels(7), std::nullopt);
 }
 
-TEST(BoardLibrary, WithoutTheLibraryEveryCallFails) {
+TEST(StationBoardOverTheLibrary, WithoutTheLibraryOrAnExportCallsFailQuietly) {
     EnsureApplication();
-    BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
-    EXPECT_FALSE(board.UsbInit(0));
+    BoardLibrary none(QStringLiteral("libportiva-not-installed.so.1"));
+    PortivaBoard board(&none);
+    EXPECT_FALSE(board.init());
     EXPECT_FALSE(board.lastError().isEmpty());
-    EXPECT_FALSE(board.UsbSetIODir(0, 16, true));
-    EXPECT_FALSE(board.UsbSetPortDir(0, 1, 1));
-    EXPECT_FALSE(board.UsbSetIOState(0, 16, true));
-    EXPECT_FALSE(board.isLoaded());
-}
+    EXPECT_FALSE(board.setLineDirection(BoardLine::Key, true));
+    EXPECT_FALSE(board.setPortDirection(BoardPort::Keying, 1));
+    EXPECT_FALSE(board.setLine(BoardLine::Key, true));
+    EXPECT_EQ(board.portLevels(0), std::nullopt);
+    EXPECT_FALSE(none.isLoaded());
 
-TEST(BoardLibrary, AMissingExportFailsAloneWhenItIsCalled) {
-    EnsureApplication();
-    BoardLibrary board(QStringLiteral(NOINIT_LIBRARY));
-    EXPECT_TRUE(board.UsbSetIOState(0, 16, true));
-    EXPECT_FALSE(board.UsbInit(0));
-    EXPECT_FALSE(board.lastError().isEmpty());
-    EXPECT_FALSE(board.UsbSetIOState(0, 16, false));
-    EXPECT_TRUE(board.lastError().isEmpty());
+    // A library that lacks UsbInit: that call fails alone, the others work.
+    BoardLibrary partial(QStringLiteral(NOINIT_LIBRARY));
+    EXPECT_TRUE(partial.UsbSetIOState(0, 16, true));
+    EXPECT_FALSE(partial.UsbInit(0));
+    EXPECT_FALSE(partial.lastError().isEmpty());
+    EXPECT_FALSE(partial.UsbSetIOState(0, 16, false)) << "the library's own result comes back";
+    EXPECT_TRUE(partial.lastError().isEmpty());
 }
 
 } // namespace

@@ -107,6 +107,44 @@ TEST(DatabaseConnectionText, BuildsTheProgramsTextAndResolvesItAndTheMigrationTe
               expected);
     EXPECT_EQ(ConnectionTextToPath(QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;")), QString());
     EXPECT_EQ(ConnectionTextToPath(QStringLiteral("Data Source=;Mode=Read")), QString());
+
+    // A folder with ";" or quotes in its name is quoted, and resolves to itself.
+    for (const QString odd : {QStringLiteral("/srv/a;b"), QStringLiteral("/srv/say \"hi\";x")}) {
+        const QString text = BuildConnectionText(odd);
+        EXPECT_TRUE(text.endsWith(QStringLiteral("\";Mode=Read|Write"))) << qPrintable(text);
+        EXPECT_EQ(ConnectionTextToPath(text), QDir(odd).filePath(QStringLiteral("backup.mdb")))
+            << qPrintable(text);
+    }
+}
+
+// The station's database where the data folder is, whatever its name holds; a Jet file copied
+// from a Windows station is named in a message that says what to do, and left as it is.
+TEST(StationDatabaseFile, MadeWhereTheFolderIsAndAJetFileIsNamedNotTouched) {
+    EnsureApplication();
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("a;b \"c\""));
+    StationDatabase database(folder);
+    QString error;
+    ASSERT_TRUE(database.ensure(&error)) << qPrintable(error);
+    EXPECT_TRUE(QFileInfo(QDir(folder).filePath(QStringLiteral("backup.mdb"))).isFile());
+    DbConnection db;
+    EXPECT_TRUE(db.open(database.connectionText())) << qPrintable(db.lastError());
+    db.close();
+
+    const QString windows = dir.filePath(QStringLiteral("windows"));
+    ASSERT_TRUE(QDir().mkpath(windows));
+    QByteArray jet(4096, '\0');
+    jet.replace(0, 19, QByteArray("\x00\x01\x00\x00Standard Jet DB", 19));
+    QFile file(QDir(windows).filePath(QStringLiteral("backup.mdb")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(jet);
+    file.close();
+    StationDatabase old(windows);
+    EXPECT_FALSE(old.ensure(&error));
+    EXPECT_TRUE(error.contains(QDir::toNativeSeparators(file.fileName()))) << qPrintable(error);
+    EXPECT_TRUE(error.contains(QStringLiteral("move the file aside"))) << qPrintable(error);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), jet);
 }
 
 TEST(DatabaseDataFolder, OverrideEnvironmentExecutableFolderAndUserFolder) {
@@ -125,20 +163,25 @@ TEST(DatabaseDataFolder, OverrideEnvironmentExecutableFolderAndUserFolder) {
         EXPECT_EQ(DataFolder(), fromEnv);
     }
     {
+        // Without an override the log never lands in the (writable) build folder: the user's
+        // data folder, $XDG_DATA_HOME/Farscan.
         EnvGuard env("FARSCAN_DATA_DIR", QByteArray());
-        EXPECT_EQ(DataFolder(), QCoreApplication::applicationDirPath())
-            << "the test program's folder is writable";
+        EnvGuard xdg("XDG_DATA_HOME", dir.filePath(QStringLiteral("xdg")).toUtf8());
+        EXPECT_EQ(DataFolder(), dir.filePath(QStringLiteral("xdg/Farscan")));
+        EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("xdg/Farscan"))).isDir());
     }
 
     const QString exe = dir.filePath(QStringLiteral("exe"));
     const QString user = dir.filePath(QStringLiteral("user/Farscan"));
     ASSERT_TRUE(QDir().mkpath(exe));
-    EXPECT_EQ(DataFolderFrom(QString(), exe, user), exe);
-    EXPECT_FALSE(QFileInfo::exists(user));
-    // A folder that is gone (or cannot be written) and holds no database: the user's folder.
-    const QString gone = dir.filePath(QStringLiteral("gone"));
-    EXPECT_EQ(DataFolderFrom(QString(), gone, user), user);
+    // A writable program folder without a database is no data folder.
+    EXPECT_EQ(DataFolderFrom(QString(), exe, user), user);
     EXPECT_TRUE(QFileInfo(user).isDir());
+    // A portable install: the program's folder already holds the database.
+    QFile portable(QDir(exe).filePath(QStringLiteral("backup.mdb")));
+    ASSERT_TRUE(portable.open(QIODevice::WriteOnly));
+    portable.close();
+    EXPECT_EQ(DataFolderFrom(QString(), exe, user), exe);
     EXPECT_EQ(DataFolderFrom(fromOption, exe, user), fromOption);
 }
 

@@ -26,11 +26,6 @@ QList<QByteArray> Lines(const QByteArray& content) {
     return lines;
 }
 
-void ClearTable() {
-    for (auto& slot : SettingsTable)
-        slot = SettingValue();
-}
-
 // The file a first run writes, line by line.
 const char* const kFirstRun[] = {
     "2",
@@ -84,12 +79,17 @@ const char* const kFirstRun[] = {
 
 class SettingsFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        EnsureApplication();
-        ClearTable();
+    void SetUp() override { EnsureApplication(); }
+    void ClearTable() {
+        for (auto& slot : store.SettingsTable)
+            slot = SettingValue();
     }
     ScratchDir dir;
+    SettingsStore store; // "Farscan.txt" in the scratch folder, the working directory
+    SettingsStore& SettingsTable = store;
     QString path() const { return dir.file(QStringLiteral("Farscan.txt")); }
+    bool LoadSettings() { return store.LoadSettings() != SettingsLoad::Unreadable; }
+    bool SaveSettings() { return store.SaveSettings(); }
 };
 
 TEST_F(SettingsFile, FirstRunCreatesTheFileWithFirstRunDefaults) {
@@ -225,7 +225,7 @@ TEST_F(SettingsFile, SaveThenLoadReturnsEveryValueUnchanged) {
     SettingsTable[Settings::QslLine2] = SettingValue::text("  leading and trailing  ");
     SettingsTable[Settings::QslLine3] = SettingValue::text("");
     SettingsTable[Settings::WeatherFetch] = SettingValue::boolean(true);
-    const auto before = SettingsTable;
+    const auto before = store.SettingsTable;
     ASSERT_TRUE(SaveSettings());
     ClearTable();
     LoadSettings();
@@ -325,3 +325,93 @@ TEST(SettingsHelpers, FieldParsing) {
 }
 
 } // namespace
+
+// Values the table cannot hold as numbers, and bytes the code page leaves undefined, come back
+// as they were or clamped; nothing is mangled, and no conversion is undefined.
+TEST_F(SettingsFile, ValuesOutOfRangeAndUndefinedBytesAreNeverMangled) {
+    QByteArray content;
+    for (int i = 0; i < 47; ++i) {
+        if (i == Settings::RigFrequency)
+            content += "9999999999999\r\n";
+        else if (i == Settings::MarkerX)
+            content += "1e+308\r\n";
+        else if (i == Settings::BandIndex)
+            content += "nan\r\n";
+        else if (i == Settings::Reserved31)
+            content += "-inf\r\n";
+        else if (i == Settings::QslInfo)
+            content += "\"x\x81\x8D\x8F\x90\x9Dy \x80\"\r\n";
+        else
+            content += QByteArray(kFirstRun[i] ? kFirstRun[i] : "\"host\"") + "\r\n";
+    }
+    WriteFile(path(), content);
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_EQ(SettingsTable[Settings::RigFrequency].toInt(), 9999999999999LL);
+    EXPECT_EQ(SettingsTable[Settings::RigFrequency].toInt32(), 2147483647);
+    EXPECT_EQ(SettingsTable[Settings::MarkerX].toInt(7), 7) << "no 64-bit integer holds 1e308";
+    EXPECT_EQ(SettingsTable[Settings::MarkerX].toInt32(7), 7);
+    EXPECT_EQ(SettingsTable[Settings::BandIndex].toInt(1), 1);
+    EXPECT_EQ(SettingsTable[Settings::Reserved31].toInt32(5), 5);
+    EXPECT_EQ(SettingValue::text(QStringLiteral("1e300")).toInt(3), 3);
+    EXPECT_EQ(SettingValue::clampedLong(9999999999999LL), SettingValue::longNumber(2147483647));
+    EXPECT_EQ(SettingValue::clampedLong(-9999999999999LL),
+              SettingValue::longNumber(-2147483647 - 1));
+
+    // Saved untouched, every byte comes back as it was read.
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_EQ(ReadFile(path()), content);
+}
+
+// A settings file that is there but cannot be read is left alone, and a save that cannot be
+// made says so instead of failing quietly; a folder that takes no new file still gets the file
+// rewritten in place.
+TEST_F(SettingsFile, UnreadableAndUnwritableFilesAreNeverLostSilently) {
+    ASSERT_TRUE(QFile::setPermissions(
+        dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther));
+    QByteArray content;
+    for (int i = 0; i < 47; ++i)
+        content += QByteArray(kFirstRun[i] ? kFirstRun[i] : "\"host\"") + "\r\n";
+    content.replace("\"text1\"", "\"kept\"");
+    WriteFile(path(), content);
+    const QString file = path();
+    const QString folder = dir.path();
+
+    // Unreadable (write-only for its owner): defaults in memory, the file as it was.
+    ASSERT_TRUE(QFile::setPermissions(file, QFileDevice::WriteOwner | QFileDevice::WriteOther));
+    EXPECT_TRUE(RunUnprivileged([&] {
+        SettingsStore s(file);
+        if (s.LoadSettings() != SettingsLoad::Unreadable || s.lastError().isEmpty())
+            return false;
+        if (s[Settings::CwText1].toText() != QLatin1String("text1"))
+            return false;
+        return !s.SaveSettings() && !s.lastError().isEmpty();
+    }));
+    ASSERT_TRUE(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadOther | QFileDevice::WriteOther));
+    EXPECT_EQ(ReadFile(file), content);
+
+    // The folder takes no new file, the file is writable: saved in place.
+    ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                  QFileDevice::ReadOther | QFileDevice::ExeOther));
+    EXPECT_TRUE(RunUnprivileged([&] {
+        SettingsStore s(file);
+        if (s.LoadSettings() != SettingsLoad::Read)
+            return false;
+        s[Settings::CwText1] = SettingValue::text(QStringLiteral("saved in place"));
+        return s.SaveSettings();
+    }));
+    EXPECT_EQ(Lines(ReadFile(file))[3], "\"saved in place\"\r");
+
+    // Neither can be written: the save fails with a reason.
+    ASSERT_TRUE(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    EXPECT_TRUE(RunUnprivileged([&] {
+        SettingsStore s(file);
+        if (s.LoadSettings() != SettingsLoad::Read)
+            return false;
+        return !s.SaveSettings() && s.lastError().contains(QLatin1String("Farscan.txt"));
+    }));
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}

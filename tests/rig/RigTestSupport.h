@@ -1,16 +1,15 @@
 #pragma once
 
-// Shared by the rig tests: ports opened on the simulator's pseudo-terminals, the recording
-// board library, and a clean program state.
+// Shared by the rig tests: ports opened on the simulator's pseudo-terminals, the fake board that
+// records its calls, and a clean program state.
 
-#include "BoardLibrary.h"
+#include "FakeBoard.h"
 #include "ProgramState.h"
 #include "SerialPort.h"
 #include "SimDevice.h"
 #include "TestSupport.h"
 
 #include <QElapsedTimer>
-#include <QLibrary>
 #include <QStringList>
 #include <memory>
 #include <ostream>
@@ -58,32 +57,11 @@ inline QByteArray Bytes(std::initializer_list<int> values) {
     return b;
 }
 
-// The recording board library of these tests.
-class Recorder {
-public:
-    Recorder()
-        : board(QStringLiteral(RIG_RECORDER_LIBRARY)), m_lib(QStringLiteral(RIG_RECORDER_LIBRARY)) {
-        m_lib.load();
-        m_calls = reinterpret_cast<const char* (*)()>(m_lib.resolve("RecordedCalls"));
-        m_clear = reinterpret_cast<void (*)()>(m_lib.resolve("ClearRecordedCalls"));
-        clear();
-    }
-    QStringList calls() const {
-        return m_calls ? QString::fromLatin1(m_calls()).split(QLatin1Char(';'), Qt::SkipEmptyParts)
-                       : QStringList();
-    }
-    void clear() {
-        if (m_clear)
-            m_clear();
-    }
-    bool ok() const { return m_calls && m_clear; }
-
-    BoardLibrary board;
-
-private:
-    QLibrary m_lib;
-    const char* (*m_calls)() = nullptr;
-    void (*m_clear)() = nullptr;
+// The board calls of these tests, in the board library's terms.
+struct Recorder {
+    FakeBoard board;
+    QStringList calls() const { return board.calls(); }
+    void clear() { board.clear(); }
 };
 
 // First member of a fixture: the application object must exist before the simulated devices,
@@ -91,6 +69,12 @@ private:
 struct AppFirst {
     AppFirst() { EnsureApplication(); }
 };
+
+// The program-wide values the rig control of a test works on.
+inline ProgramState& Program() {
+    static ProgramState state;
+    return state;
+}
 
 inline void ResetProgram() {
     Program() = ProgramState{};

@@ -26,11 +26,10 @@ protected:
     void SetUp() override {
         EnsureApplication();
         ResetProgram();
-        ASSERT_TRUE(recorder.ok());
         ASSERT_TRUE(station.ok());
         com1 = OpenOn(station.com1());
         com2 = OpenOn(station.com2());
-        rig = std::make_unique<RigControl>(com1.get(), com2.get(), &recorder.board);
+        rig = std::make_unique<RigControl>(Program(), com1.get(), com2.get(), &recorder.board);
         rig->Check2 = [] { return false; };
         rig->Check3 = [] { return false; };
         recorder.clear();
@@ -181,8 +180,9 @@ TEST_F(BandTest, EveryDirectBandClickWritesTheModeFrameToCom1) {
 TEST(BandWithoutLibrary, ClickRunsEveryStep) {
     EnsureApplication();
     ResetProgram();
-    BoardLibrary missing(QStringLiteral("libportiva-missing.so.1"));
-    RigControl rig(nullptr, nullptr, &missing);
+    FakeBoard missing;
+    missing.missing = true;
+    RigControl rig(Program(), nullptr, nullptr, &missing);
     Program().RigFrequency = 14420000;
     rig.OptBandR(6);
     EXPECT_EQ(Program().BandPattern, "24048%");

@@ -21,7 +21,7 @@ protected:
         com2 = OpenOn(station.com2());
         ASSERT_TRUE(com1->isOpen()) << qPrintable(com1->lastError());
         ASSERT_TRUE(com2->isOpen()) << qPrintable(com2->lastError());
-        rig = std::make_unique<RigControl>(com1.get(), com2.get(), nullptr);
+        rig = std::make_unique<RigControl>(Program(), com1.get(), com2.get(), nullptr);
         rig->Check2 = [this] { return check2; };
         rig->Check3 = [this] { return check3; };
         rig->Com1Enabled = [this] { return com1Enabled; };
@@ -104,7 +104,7 @@ TEST(CatOrder, DigitsGoToCom2BeforeTheFrameGoesToCom1) {
     LoggingPort com1("Com1", &log), com2("Com2", &log);
     com1.setPort("10");
     com2.setPort("11");
-    RigControl rig(&com1, &com2, nullptr);
+    RigControl rig(Program(), &com1, &com2, nullptr);
     rig.Check2 = [] { return false; };
     Program().RigPort = "Com1";
     Program().RigFreqText = "14420000";
@@ -189,7 +189,7 @@ TEST_F(CatTest, WritesToClosedPortsAreSkipped) {
     Program().RigPort = "Com2";
     // Mode, PTT and text commands do not open the port; nothing is sent, nothing breaks.
     rig->TxRx(true);
-    EXPECT_FALSE(rig->SendModeCwText());
+    EXPECT_FALSE(rig->transceiver(1)->setMode(Transceiver::Mode::Cw));
     rig->OptFT847(5);
     // The tuning routine opens Com1 but Com2 cannot open: no frame anywhere.
     Tune("14420000");
@@ -279,35 +279,55 @@ TEST_F(CatTest, PresetButtonsWithCom1DisabledOnlyReport) {
     EXPECT_TRUE(station.com2()->received().isEmpty());
 }
 
-TEST_F(CatTest, ShortClickOfFreqUpMakesOneStep) {
+// The tuning buttons step from a timer while held: a click makes exactly one step; a held
+// button steps until released, each step once the last one's frames are on the line; a second
+// button pressed while one is held takes over, and one release ends both.
+TEST_F(CatTest, HeldTuningStepsFromATimerUntilReleased) {
     Program().RigPort = "Com1";
     Program().RigFrequency = 14420000;
     rig->OptQRG = 3; // "10kHz": 100 units, 1 kHz
     rig->TransverterOffset = 1022400000;
-    QTimer::singleShot(0, rig.get(), [this] { rig->FreqMouseUp(); });
     rig->FreqUpMouseDown();
+    rig->FreqMouseUp();
     EXPECT_EQ(Program().RigFrequency, 14420100);
     EXPECT_EQ(Program().RigFreqText, "14420100");
     EXPECT_EQ(rig->formatFre, "10368.201");
     EXPECT_EQ(ReceivedBy(station.com1(), 5), Bytes({0x14, 0x42, 0x01, 0x00, 1}));
     EXPECT_EQ(ReceivedBy(station.com2(), 8), QByteArray("14420100"));
-}
+    Settle(100);
+    EXPECT_EQ(Program().RigFrequency, 14420100) << "no step after the release";
+    station.com1()->clearRecord();
 
-TEST_F(CatTest, HeldFreqDwnStepsUntilReleased) {
-    Program().RigPort = "Com1";
-    Program().RigFrequency = 14420000;
     rig->OptQRG = 1; // 10 Hz steps
     int steps = 0;
-    QObject::connect(rig.get(), &RigControl::formatFreChanged, [&] {
+    auto counter = QObject::connect(rig.get(), &RigControl::formatFreChanged, [&] {
         if (++steps == 5)
             rig->FreqMouseUp();
     });
     rig->FreqDwnMouseDown();
+    EXPECT_TRUE(rig->tuningHeld());
+    EXPECT_TRUE(WaitFor([&] { return steps == 5; }));
+    Settle(100);
     EXPECT_EQ(steps, 5);
-    EXPECT_EQ(Program().RigFrequency, 14419995);
+    EXPECT_FALSE(rig->tuningHeld());
+    EXPECT_EQ(Program().RigFrequency, 14420095);
     const QByteArray got = ReceivedBy(station.com1(), 25);
     EXPECT_EQ(got.size(), 25);
-    EXPECT_EQ(got.right(5), Bytes({0x14, 0x41, 0x99, 0x95, 1}));
+    EXPECT_EQ(got.right(5), Bytes({0x14, 0x42, 0x00, 0x95, 1}));
+    QObject::disconnect(counter);
+
+    // Up held, then down pressed: one step up, the down steps, and one release ends both.
+    Program().RigFrequency = 14420000;
+    rig->OptQRG = 2;
+    steps = 0;
+    QObject::connect(rig.get(), &RigControl::formatFreChanged, [&] { ++steps; });
+    rig->FreqUpMouseDown();
+    rig->FreqDwnMouseDown();
+    EXPECT_TRUE(WaitFor([&] { return steps == 4; }));
+    rig->FreqMouseUp();
+    Settle(100);
+    EXPECT_FALSE(rig->ButtonHeld());
+    EXPECT_EQ(Program().RigFrequency, 14420000 + 10 - 30);
 }
 
 TEST_F(CatTest, HeldTuningKeepsPaceWithTheLine) {
@@ -325,32 +345,12 @@ TEST_F(CatTest, HeldTuningKeepsPaceWithTheLine) {
     int steps = 0;
     QObject::connect(rig.get(), &RigControl::formatFreChanged, [&] { ++steps; });
     // Released long before the first step's 8 digits have gone out at 300 baud.
-    QTimer::singleShot(60, rig.get(), [this] { rig->FreqMouseUp(); });
     rig->FreqUpMouseDown();
+    Settle(60);
+    rig->FreqMouseUp();
+    Settle(400);
     EXPECT_EQ(steps, 1);
     EXPECT_EQ(ReceivedBy(station.com1(), 5), Bytes({0x14, 0x42, 0x00, 0x01, 1}));
-}
-
-TEST_F(CatTest, NestedTuningLoopsEndTogether) {
-    Program().RigPort = "Com1";
-    Program().RigFrequency = 14420000;
-    rig->OptQRG = 2;
-    bool nestedStarted = false;
-    int changes = 0;
-    QObject::connect(rig.get(), &RigControl::formatFreChanged, [&] {
-        ++changes;
-        if (!nestedStarted) {
-            nestedStarted = true;
-            QTimer::singleShot(0, rig.get(), [this] { rig->FreqDwnMouseDown(); });
-        } else if (changes == 4) {
-            QTimer::singleShot(0, rig.get(), [this] { rig->FreqMouseUp(); });
-        }
-    });
-    rig->FreqUpMouseDown();
-    EXPECT_TRUE(nestedStarted);
-    EXPECT_FALSE(rig->ButtonHeld());
-    // One step up, then the inner loop's three steps down.
-    EXPECT_EQ(Program().RigFrequency, 14420000 + 10 - 30);
 }
 
 TEST_F(CatTest, TransmitToggleUsesTheRigPortAndFramesOnly) {
@@ -369,33 +369,26 @@ TEST_F(CatTest, TransmitToggleUsesTheRigPortAndFramesOnly) {
     EXPECT_TRUE(station.com2()->ptt);
 }
 
-TEST_F(CatTest, TransmitTextsFollowAOneSecondWaitOnCom1) {
-    Program().RigPort = "Com2";
-    bool tickedDuringWait = false;
-    QTimer::singleShot(200, [&] { tickedDuringWait = true; });
-    EXPECT_TRUE(rig->SendTransmitText());
-    EXPECT_TRUE(tickedDuringWait);
-    EXPECT_TRUE(rig->SendReceiveText());
+// Each model keeps its own table: the keying commands and the pause an FT-991 needs before it.
+TEST_F(CatTest, TransceiverModelsKeyTheTransmitterInTheirOwnWay) {
+    check2 = true;
+    Transceiver* ft991 = rig->transceiver(1);
+    EXPECT_EQ(ft991->model(), "FT-991");
+    EXPECT_EQ(ft991->keyingDelayMs(), 1000);
+    EXPECT_TRUE(ft991->keyTransmitter(true));
+    EXPECT_TRUE(ft991->keyTransmitter(false));
     EXPECT_EQ(ReceivedBy(station.com1(), 8), QByteArray("TX1;TX0;"));
-}
-
-TEST(WaitSecondsTest, KeepsTheWindowAliveAndSurvivesReentry) {
-    EnsureApplication();
-    int zero = 0;
-    WaitSeconds(zero); // returns at once
-    int negative = -3;
-    WaitSeconds(negative);
-
-    QStringList order;
-    QTimer::singleShot(100, [&] {
-        order << "inner start";
-        WaitSeconds(1);
-        order << "inner end";
-    });
-    QTimer::singleShot(300, [&] { order << "tick"; });
-    WaitSeconds(1);
-    order << "outer end";
-    EXPECT_EQ(order, (QStringList{"inner start", "tick", "inner end", "outer end"}));
+    check2 = false;
+    Transceiver* ft847 = rig->transceiver(1);
+    EXPECT_EQ(ft847->model(), "FT-847");
+    EXPECT_EQ(ft847->keyingDelayMs(), 0);
+    station.com1()->clearRecord();
+    EXPECT_TRUE(ft847->keyTransmitter(true));
+    EXPECT_EQ(ReceivedBy(station.com1(), 5), Bytes({0, 0, 0, 0, 8}));
+    EXPECT_EQ(rig->transceiver(2)->model(), "FT-847");
+    EXPECT_EQ(rig->transceiver(3), nullptr);
+    com1->close();
+    EXPECT_FALSE(ft847->keyTransmitter(false)) << "a closed port sends nothing";
 }
 
 } // namespace

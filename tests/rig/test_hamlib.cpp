@@ -103,7 +103,7 @@ TEST_F(HamlibCrossCheck, Ft847FrequencyFramesMatchHamlib) {
     SimStation hamlibSide, farscanSide;
     auto com1 = OpenOn(farscanSide.com1());
     auto com2 = OpenOn(farscanSide.com2());
-    RigControl rig(com1.get(), com2.get(), nullptr);
+    RigControl rig(Program(), com1.get(), com2.get(), nullptr);
     rig.Check2 = rig.Check3 = [] { return false; };
     for (const Case& c : kCases) {
         hamlibSide.com1()->clearRecord();
@@ -137,7 +137,7 @@ TEST_F(HamlibCrossCheck, Ft991FrequencyTextsMatchHamlib) {
     SimStation farscanSide;
     auto com1 = OpenOn(farscanSide.com1());
     auto com2 = OpenOn(farscanSide.com2());
-    RigControl rig(com1.get(), com2.get(), nullptr);
+    RigControl rig(Program(), com1.get(), com2.get(), nullptr);
     rig.Check2 = rig.Check3 = [] { return true; };
     for (const Case& c : kCases) {
         hamlibSide.com1()->clearRecord();

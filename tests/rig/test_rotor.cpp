@@ -60,7 +60,6 @@ class RotorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetProgram();
-        ASSERT_TRUE(recorder.ok());
         ASSERT_TRUE(station.ok());
         com3 = OpenOn(station.sensor());
         com3->setInputMode(SerialPort::InputMode::Binary);
@@ -86,6 +85,8 @@ protected:
         Settle(40); // the answers reach the ports
         recorder.clear();
         rotor->PollTick();
+        // A pulse ends from its timer.
+        WaitFor([&] { return !rotor->pulseRunning(); }, 1000);
     }
 
     AppFirst app;
@@ -219,41 +220,60 @@ TEST_F(RotorTest, ClosedRotorPortDoesNotStopTheElevationHold) {
     EXPECT_TRUE(recorder.calls().isEmpty());
 }
 
-TEST_F(RotorTest, HeldElevationButtonSwitchesToManualAndReleasesTheLine) {
+// The motor runs from the press until the press ends, while the window goes on working: the
+// main timer ticks during the hold, its automatic correction skipped because the press made the
+// hold manual. Whatever ends a press (its release, or the release of another held button, which
+// drops the shared flag) switches the line off; a destroyed control lets go of it too.
+TEST_F(RotorTest, HeldElevationRunsUntilThePressEndsInAnyWay) {
     rotor->EleAuto = true;
     QList<bool> appearance;
     QObject::connect(rotor.get(), &RotorControl::eleAutoChanged,
                      [&](bool on) { appearance << on; });
-    QStringList duringHold;
-    QTimer::singleShot(50, [&] {
-        duringHold = recorder.calls();
-        // A timer tick while the button is held: no automatic pulse, the hold is off.
-        station.sensor()->elevationThousandths = 100;
-        rotor->PollTick();
-    });
-    QTimer::singleShot(200, [&] { rotor->EleMouseUp(); });
     rotor->EleDwnMouseDown();
     EXPECT_FALSE(rotor->EleAuto);
     EXPECT_EQ(appearance.first(), false);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(recorder.calls(), (QStringList{"UsbSetIODir(0,18,1)", "UsbSetIOState(0,18,1)"}));
+    station.sensor()->elevationThousandths = 100;
+    TwoTicks();
+    EXPECT_TRUE(recorder.calls().isEmpty()) << "no automatic pulse while held";
+    EXPECT_TRUE(rotor->elevationHeld());
+    rotor->EleMouseUp();
     EXPECT_FALSE(held);
-    EXPECT_EQ(duringHold, (QStringList{"UsbSetIODir(0,18,1)", "UsbSetIOState(0,18,1)"}));
-    const QStringList calls = recorder.calls();
-    EXPECT_EQ(calls.last(), "UsbSetIOState(0,18,0)");
-    EXPECT_FALSE(calls.contains("UsbSetIOState(0,19,1)"));
+    EXPECT_EQ(recorder.calls(), QStringList{"UsbSetIOState(0,18,0)"});
+
+    // Another held button let go drops the shared flag: the motor stops from the watch timer.
+    RigControl rig(Program(), nullptr, nullptr, nullptr);
+    RotorControl shared(com3.get(), com4.get(), &recorder.board, rig.buttonHeldFlag());
     recorder.clear();
-    QTimer::singleShot(0, [&] { rotor->EleMouseUp(); });
-    rotor->EleUpMouseDown();
+    shared.EleUpMouseDown();
+    rig.FreqUpMouseDown();
+    rig.FreqMouseUp();
+    EXPECT_FALSE(rig.ButtonHeld());
+    EXPECT_TRUE(WaitFor([&] { return !shared.elevationHeld(); }, 1000));
     EXPECT_EQ(recorder.calls(), (QStringList{"UsbSetIODir(0,19,1)", "UsbSetIOState(0,19,1)",
                                              "UsbSetIOState(0,19,0)"}));
-}
 
-TEST_F(RotorTest, ElevationButtonsShareTheHeldFlagWithTuning) {
-    RigControl rig(nullptr, nullptr, nullptr);
-    RotorControl shared(com3.get(), com4.get(), &recorder.board, rig.buttonHeldFlag());
-    QTimer::singleShot(0, [&] { rig.FreqMouseUp(); }); // any MouseUp ends any held loop
-    shared.EleUpMouseDown();
-    EXPECT_FALSE(rig.ButtonHeld());
-    EXPECT_EQ(recorder.calls().last(), "UsbSetIOState(0,19,0)");
+    // Up pressed while down is held: both lines run until the press ends, then both stop,
+    // the later one first.
+    recorder.clear();
+    {
+        RotorControl twice(com3.get(), com4.get(), &recorder.board, nullptr);
+        twice.EleDwnMouseDown();
+        twice.EleUpMouseDown();
+        twice.EleMouseUp();
+        EXPECT_EQ(recorder.calls(),
+                  (QStringList{"UsbSetIODir(0,18,1)", "UsbSetIOState(0,18,1)",
+                               "UsbSetIODir(0,19,1)", "UsbSetIOState(0,19,1)",
+                               "UsbSetIOState(0,19,0)", "UsbSetIOState(0,18,0)"}));
+        // Destroyed while held or pulsing: nothing is left switched on.
+        recorder.clear();
+        twice.EleUpMouseDown();
+        twice.PulseLength = 10000;
+        twice.ElevationPulse(false);
+    }
+    EXPECT_FALSE(recorder.board.level(BoardLine::ElevationUp));
+    EXPECT_FALSE(recorder.board.level(BoardLine::ElevationDown));
 }
 
 TEST(EleAutoLook, ColoursAndCaptions) {

@@ -8,7 +8,9 @@
 #include "RigTestSupport.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -16,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 class TestRigPanel : public QObject {
     Q_OBJECT
@@ -33,7 +36,7 @@ private:
         }
         FakeSerialPort com1, com2, com3, com4;
         Recorder recorder;
-        RigStation station{&com1, &com2, &com3, &com4, &recorder.board};
+        RigStation station{Program(), &com1, &com2, &com3, &com4, &recorder.board, nullptr};
         RigPanel rigPanel{&station};
         RotorPanel rotorPanel{&station};
     };
@@ -148,17 +151,13 @@ private slots:
         s.station.rig().Com1Enabled = [] { return false; };
         QLabel lblCom1;
         s.rigPanel.setCom1Label(&lblCom1);
-        QString shown;
-        QTimer::singleShot(0, this, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            shown = box->text();
-            QCOMPARE(box->buttons().size(), 1);
-            box->button(QMessageBox::Ok)->click();
-        });
         QTest::mouseClick(s.rigPanel.optFT847()->button(2), Qt::LeftButton);
-        QCOMPARE(shown, QString("Com1(10) not Open"));
+        // The message does not stop the window: it is open when the click returns.
+        auto* box = s.rigPanel.findChild<QMessageBox*>();
+        QVERIFY(box);
+        QCOMPARE(box->text(), QString("Com1(10) not Open"));
+        QCOMPARE(box->buttons().size(), 1);
+        box->button(QMessageBox::Ok)->click();
         QCOMPARE(lblCom1.palette().color(QPalette::Window), QColor(255, 0, 0));
         QVERIFY(s.com1.written.isEmpty());
     }
@@ -173,22 +172,89 @@ private slots:
         QCOMPARE(s.com1.written, RigCat::ModeCwFrame() + RigCat::ModeCwFrame());
     }
 
-    void heldTuningButtonStepsUntilReleased() {
+    // A held action runs while its button is down and stops however the press ends: the
+    // release, the button losing the focus, the window losing the focus, the mouse grab lost
+    // without a release, the window closing. An assistive tool's "Press" makes one step.
+    void heldButtonsStopHoweverThePressEnds() {
+        QWidget window; // goes after the station, which leaves it on destruction
         Station s;
+        auto* layout = new QHBoxLayout(&window);
+        layout->addWidget(&s.rigPanel);
+        layout->addWidget(&s.rotorPanel);
+        auto* other = new QPushButton(&window);
+        layout->addWidget(other);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
         s.rigPanel.loadOptions(1);
-        QTest::mouseClick(s.rigPanel.optQRG()->button(4), Qt::LeftButton); // "100kHz"
+        QAbstractButton* step = s.rigPanel.optQRG()->button(4); // "100kHz"
+        QTest::mouseClick(step, Qt::LeftButton, {}, QPoint(5, step->height() / 2));
+        RigControl& rig = s.station.rig();
+        QCOMPARE(rig.OptQRG, 4);
         int steps = 0;
-        connect(&s.station.rig(), &RigControl::formatFreChanged, this, [&] {
-            if (++steps == 3)
-                QTimer::singleShot(
-                    0, this, [&] { QTest::mouseRelease(s.rigPanel.freqUp(), Qt::LeftButton); });
-        });
+        connect(&rig, &RigControl::formatFreChanged, this, [&] { ++steps; });
+
+        // Held with the mouse: steps go on while the window works, until the release.
         QTest::mousePress(s.rigPanel.freqUp(), Qt::LeftButton);
-        QVERIFY(!s.station.rig().ButtonHeld());
-        QVERIFY(steps >= 3);
+        QVERIFY(rig.tuningHeld());
+        QTRY_VERIFY(steps >= 3);
+        QTest::mouseRelease(s.rigPanel.freqUp(), Qt::LeftButton);
+        QVERIFY(!rig.tuningHeld() && !rig.ButtonHeld());
         QCOMPARE(Program().RigFrequency, 14420000 + 1000 * steps);
         QCOMPARE(s.rigPanel.formatFre()->text(),
                  DefaultNumberText((14420000.0 + 1000 * steps + 115200000.0) / 100000));
+
+        // The focus goes elsewhere while the button is held.
+        QTest::mousePress(s.rigPanel.freqDwn(), Qt::LeftButton);
+        QVERIFY(rig.tuningHeld());
+        other->setFocus();
+        QVERIFY(!rig.tuningHeld());
+        s.rigPanel.freqDwn()->setDown(false);
+
+        // The grab is lost and no release ever comes: the button is simply no longer down.
+        QTest::mousePress(s.rigPanel.freqDwn(), Qt::LeftButton);
+        QVERIFY(rig.tuningHeld());
+        s.rigPanel.freqDwn()->setDown(false);
+        QTRY_VERIFY(!rig.tuningHeld());
+
+        // An assistive tool's press: it steps and it ends by itself.
+        steps = 0;
+        QAccessibleInterface* access = QAccessible::queryAccessibleInterface(s.rigPanel.freqUp());
+        QVERIFY(access && access->actionInterface());
+        access->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_VERIFY(!rig.tuningHeld());
+        QVERIFY(steps >= 1);
+        const int after = steps;
+        QTest::qWait(100);
+        QCOMPARE(steps, after);
+
+        // Elevation: the motor line is on while the button is down, whatever ends the press.
+        auto* eleDwn = s.rotorPanel.eleDwn();
+        s.rotorPanel.eleAuto()->setChecked(true);
+        s.recorder.clear();
+        QTest::mousePress(eleDwn, Qt::LeftButton);
+        QVERIFY(!s.rotorPanel.eleAuto()->isChecked());
+        QCOMPARE(s.rotorPanel.eleAuto()->text(), QString("Ele manu"));
+        QVERIFY(s.recorder.board.level(BoardLine::ElevationDown));
+        QTest::qWait(50);
+        QVERIFY(s.recorder.board.level(BoardLine::ElevationDown));
+        QTest::mouseRelease(eleDwn, Qt::LeftButton);
+        QCOMPARE(s.recorder.calls(), (QStringList{"UsbSetIODir(0,18,1)", "UsbSetIOState(0,18,1)",
+                                                  "UsbSetIOState(0,18,0)"}));
+        for (auto end : std::initializer_list<std::function<void()>>{
+                 [&] { other->setFocus(); }, [&] { eleDwn->setDown(false); },
+                 [&] { s.rotorPanel.hide(); }, [&] { QApplication::setActiveWindow(nullptr); },
+                 [&] { s.station.shutdown(); }}) {
+            s.rotorPanel.show();
+            window.activateWindow();
+            s.recorder.clear();
+            QTest::mousePress(eleDwn, Qt::LeftButton);
+            QVERIFY(s.recorder.board.level(BoardLine::ElevationDown));
+            end();
+            QTRY_VERIFY(!s.recorder.board.level(BoardLine::ElevationDown));
+            QVERIFY(!s.station.rotor().elevationHeld());
+            eleDwn->setDown(false);
+        }
     }
 
     void enterInTheHeadingBoxTurnsTheAntenna() {
@@ -236,26 +302,6 @@ private slots:
         QCOMPARE(eleAuto->text(), QString("Ele manu"));
         QCOMPARE(Back(eleAuto), QColor(255, 255, 0));
         QVERIFY(s.recorder.calls().isEmpty()); // manual: no pulse
-    }
-
-    void pressingAnElevationButtonSwitchesTheHoldOff() {
-        Station s;
-        s.rotorPanel.eleAuto()->setChecked(true);
-        auto* eleDwn = s.rotorPanel.findChild<QPushButton*>("eleDwn");
-        QTimer::singleShot(30, this, [&] { QTest::mouseRelease(eleDwn, Qt::LeftButton); });
-        QTest::mousePress(eleDwn, Qt::LeftButton);
-        QVERIFY(!s.rotorPanel.eleAuto()->isChecked());
-        QCOMPARE(s.rotorPanel.eleAuto()->text(), QString("Ele manu"));
-        QCOMPARE(s.recorder.calls(), (QStringList{"UsbSetIODir(0,18,1)", "UsbSetIOState(0,18,1)",
-                                                  "UsbSetIOState(0,18,0)"}));
-    }
-
-    void shutdownEndsAHeldLoop() {
-        Station s;
-        auto* eleUp = s.rotorPanel.findChild<QPushButton*>("eleup");
-        QTimer::singleShot(20, this, [&] { s.station.shutdown(); });
-        QTest::mousePress(eleUp, Qt::LeftButton);
-        QCOMPARE(s.recorder.calls().last(), QString("UsbSetIOState(0,19,0)"));
     }
 };
 

@@ -41,7 +41,8 @@ private slots:
         com[2]->setReceiveThreshold(1);
 
         Recorder recorder;
-        RigStation station(com[0].get(), com[1].get(), com[2].get(), com[3].get(), &recorder.board);
+        RigStation station(Program(), com[0].get(), com[1].get(), com[2].get(), com[3].get(),
+                           &recorder.board, nullptr);
         station.rig().Com1Enabled = [] { return true; };
         station.rig().Check2 = station.rig().Check3 = [] { return false; };
         RigPanel rigPanel(&station);

@@ -13,6 +13,11 @@
 // The application object the Qt classes under test need; created once per test program.
 void EnsureApplication();
 
+// Runs check with the rights of an ordinary user: as it stands, or, when the test runs as root
+// (which file modes do not stop), as "nobody" in a child process. Folders and files the check
+// uses must be reachable by that user. Returns what the check returned.
+bool RunUnprivileged(const std::function<bool()>& check);
+
 // Runs the event loop until pred() holds or timeoutMs passed; returns pred().
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 3000);
 
@@ -95,6 +100,7 @@ protected:
         return b;
     }
     int bytesWaiting() const override { return int(m_in.size()); }
+    void dropBytes(qint64 count) override { m_in.remove(0, count); }
 
 private:
     bool m_open = false;

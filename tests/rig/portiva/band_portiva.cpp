@@ -3,6 +3,7 @@
 // directions.
 
 #include "BoardLibrary.h"
+#include "PortivaBoard.h"
 #include "ProgramState.h"
 #include "RigControl.h"
 #include "TestSupport.h"
@@ -25,7 +26,7 @@ protected:
 
     void SetUp() override {
         EnsureApplication();
-        Program() = ProgramState{};
+        state = ProgramState{};
         lib.setFileNameAndVersion(QStringLiteral(PORTIVA_LIBRARY), QString());
         ASSERT_TRUE(lib.load()) << qPrintable(lib.errorString());
         getIO = reinterpret_cast<GetIOState>(lib.resolve("UsbGetIOState"));
@@ -38,7 +39,7 @@ protected:
         sim = hooksFn()->Sim();
         ASSERT_NE(sim, nullptr) << "the library does not present a simulated board";
         sim->Reset();
-        ASSERT_TRUE(board.UsbInit(0)) << qPrintable(board.lastError());
+        ASSERT_TRUE(board.init()) << qPrintable(board.lastError());
     }
 
     // Levels of lines 0-23 as the library reads them, as a text of 0 and 1, line 0 first.
@@ -55,7 +56,9 @@ protected:
     }
 
     QLibrary lib;
-    BoardLibrary board{QStringLiteral(PORTIVA_LIBRARY)};
+    BoardLibrary library{QStringLiteral(PORTIVA_LIBRARY)};
+    PortivaBoard board{&library};
+    ProgramState state;
     GetIOState getIO = nullptr;
     GetPortState getPort = nullptr;
     portiva::test::SimControl* sim = nullptr;
@@ -69,8 +72,8 @@ QString Expect(std::initializer_list<int> high) {
 }
 
 TEST_F(BandOnSimulatedBoard, TransverterBandsDriveOneRelayLine) {
-    RigControl rig(nullptr, nullptr, &board);
-    Program().RigFrequency = 14420000;
+    RigControl rig(state, nullptr, nullptr, &board);
+    state.RigFrequency = 14420000;
     rig.OptBandR(1);
     EXPECT_EQ(Levels(), Expect({7}));
     EXPECT_EQ(sim->Ports(0).dir[0], 0x80);
@@ -81,14 +84,14 @@ TEST_F(BandOnSimulatedBoard, TransverterBandsDriveOneRelayLine) {
     EXPECT_EQ(rig.formatFre, "10368.2");
     for (int i = 1; i <= 8; ++i) {
         rig.OptBandR(i);
-        const int line = TransverterBandAt(i)->line;
+        const int line = TransverterBandAt(i)->relay;
         EXPECT_EQ(Levels(), Expect({line})) << i;
         EXPECT_EQ(sim->Ports(0).dir[0], 1 << line) << i;
     }
 }
 
 TEST_F(BandOnSimulatedBoard, OneHundredTwentyTwoGigahertzUsesPortOne) {
-    RigControl rig(nullptr, nullptr, &board);
+    RigControl rig(state, nullptr, nullptr, &board);
     rig.OptBandR(4);
     rig.OptBandR(9);
     EXPECT_EQ(Levels(), Expect({8}));
@@ -100,7 +103,7 @@ TEST_F(BandOnSimulatedBoard, OneHundredTwentyTwoGigahertzUsesPortOne) {
 }
 
 TEST_F(BandOnSimulatedBoard, DirectBandKeepsTheRelayAndDrivesLineTwenty) {
-    RigControl rig(nullptr, nullptr, &board);
+    RigControl rig(state, nullptr, nullptr, &board);
     rig.OptBandR(5);
     rig.OptBandV(2);
     EXPECT_EQ(Levels(), Expect({3, 20}));
@@ -112,7 +115,7 @@ TEST_F(BandOnSimulatedBoard, DirectBandKeepsTheRelayAndDrivesLineTwenty) {
 }
 
 TEST_F(BandOnSimulatedBoard, ReleasedLinesAreInputs) {
-    RigControl rig(nullptr, nullptr, &board);
+    RigControl rig(state, nullptr, nullptr, &board);
     rig.OptBandR(1);
     // Outside levels high: lines that are inputs now read high, the output reads its latch.
     for (quint8 port = 0; port < 3; ++port)

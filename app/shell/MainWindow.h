@@ -6,14 +6,14 @@
 // the settings, closes the ports and every other window, and so ends the program.
 
 #include "SerialPort.h"
+#include "StationContext.h"
+#include "StationWindows.h"
 #include "WidgetHelpers.h"
 
 #include <QMainWindow>
-#include <QPointer>
 #include <array>
 #include <memory>
 
-class BoardLibrary;
 class KeyerController;
 class KeyerPanel;
 class PathController;
@@ -21,7 +21,6 @@ class PathPanel;
 class RigPanel;
 class RigStation;
 class RotorPanel;
-class OptionGroup;
 class QLabel;
 class QLineEdit;
 class QNetworkAccessManager;
@@ -30,33 +29,35 @@ class QPushButton;
 class QTableView;
 class QTimer;
 class SignalMonitor;
+class ValueLabel;
 class VideoView;
 
 struct MainWindowOptions {
-    SerialPortFactory portFactory = CreateSystemSerialPort;
-    BoardLibrary* board = nullptr; // null: the program's library
-    bool video = true;             // connect the first camera to the preview
+    bool video = true; // connect the first camera to the preview
 };
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(MainWindowOptions options = {}, QWidget* parent = nullptr);
+    explicit MainWindow(StationContext context, MainWindowOptions options = {},
+                        QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Com1 to Com4.
     SerialPort* com(int number) const;
 
-    // The other windows, created hidden on first use: 2 settings dialog, 3 cluster window,
-    // 4 GPS window, 5 logbook window, 6 QSL window.
-    QWidget* window(int number);
-    // Opens one of them modeless, as its menu item does.
-    void openWindow(int number);
+    // The other windows, created on first use and opened from the menu.
+    StationWindows& windows() { return m_windows; }
 
     QTableView* beaconGrid() const { return m_dataGrid1; }
+    // The status line's summary of what is really connected.
+    QLabel* connectionStatus() const { return m_connection; }
 
     // The weather label as it stands after the page was fetched and scanned.
     void applyWeatherPage(const QString& page);
+
+    // The session ends (SIGTERM, SIGINT): close through the unload without asking anything.
+    void terminate();
 
 signals:
     void weatherUpdated();
@@ -79,18 +80,24 @@ private:
     void timer1Tick();
     void toggleResize(bool maximise);
     void queryUnload();
+    // Writes the window's state into the settings and saves them; false when they could not
+    // be saved.
+    bool saveSettings();
     void unload();
     void redrawOverlay();
     void showBoardLines();
     void updatePortLabels();
+    void updateConnectionStatus();
+    void showAbout();
+    // A message with an OK button that does not stop the window's timers.
+    void tell(const QString& text);
 
+    StationContext m_context;
     MainWindowOptions m_options;
-    BoardLibrary* m_board = nullptr;
     std::array<std::unique_ptr<SerialPort>, 4> m_com;
+    StationWindows m_windows;
 
-    // Window state shared with the settings file.
-    QString m_ownCallsign;
-    QString m_ownLocator;
+    // Window state shared with the settings file; callsign and locator are program-wide.
     QString m_logBandFilter;
     QString m_geTransparency;
     bool m_geBeaconLines = true;
@@ -98,19 +105,23 @@ private:
     int m_markerX = 0;
     bool m_activated = false;
     bool m_unloaded = false;
+    bool m_boardStarted = false;
+    bool m_settingsSaved = false;
+    bool m_closeAnyway = false;
+    bool m_terminating = false;
     WheelAccumulator m_wheel;
 
     // Controls.
     VideoView* m_vcx = nullptr;
     SignalMonitor* m_signal = nullptr; // capture, spectrum and its panel
-    QLabel* m_lblCom1 = nullptr;
-    QLabel* m_lblCom2 = nullptr;
-    QLabel* m_lblCom4 = nullptr;
-    QLabel* m_boardLines = nullptr; // only with a simulated board
-    QLabel* m_label28 = nullptr;    // weather
+    ValueLabel* m_lblCom1 = nullptr;
+    ValueLabel* m_lblCom2 = nullptr;
+    ValueLabel* m_lblCom4 = nullptr;
+    ValueLabel* m_boardLines = nullptr; // only with a simulated board
+    ValueLabel* m_label28 = nullptr;    // weather
     // The spectrum panel's reference level, shown in the Station group.
     QLabel* m_lblReflvl = nullptr;
-    QLabel* m_lblMarkerX = nullptr;
+    ValueLabel* m_lblMarkerX = nullptr;
     QLabel* m_image1 = nullptr; // GPS fix picture
     QPlainTextEdit* m_textBox1 = nullptr;
     QLineEdit* m_txtBeacon = nullptr;
@@ -126,8 +137,8 @@ private:
     KeyerController* m_keyer = nullptr;
     QPushButton* m_cmdExit = nullptr;
     QPushButton* m_cmdRezise = nullptr;
+    QLabel* m_connection = nullptr;
     QTimer* m_timer = nullptr;
     QTimer* m_timer1 = nullptr;
     QNetworkAccessManager* m_network = nullptr;
-    std::array<QPointer<QWidget>, 7> m_windows;
 };

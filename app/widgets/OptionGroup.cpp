@@ -11,14 +11,39 @@ OptionGroup::OptionGroup(QWidget* parent) : QGroupBox(parent) {
     m_layout = new QBoxLayout(QBoxLayout::TopToBottom, this);
     m_layout->setContentsMargins(4, 4, 4, 4);
     m_layout->setSpacing(2);
-    connect(m_group, &QButtonGroup::idClicked, this, [this](int id) {
-        const int before = m_selected;
+    connect(m_group, &QButtonGroup::idToggled, this, &OptionGroup::buttonToggled);
+    connect(m_group, &QButtonGroup::idClicked, this, &OptionGroup::buttonClicked);
+}
+
+// A click toggles the button first and then reports the click; an assistive tool's toggle action
+// only toggles it. Both choose the option here, on the toggle.
+void OptionGroup::buttonToggled(int id, bool checked) {
+    if (m_updating)
+        return;
+    if (checked && id != m_selected) {
         setSelected(id);
-        if (m_selected != before)
-            emit optionPicked(m_selected);
-        else if (QAbstractButton* b = button(id))
-            b->setChecked(true); // a click on the selected option keeps it selected
-    });
+        emit optionPicked(m_selected);
+    } else if (!checked && id == m_selected) {
+        // Choosing the selected option again keeps it selected.
+        m_updating = true;
+        if (QAbstractButton* b = button(id))
+            b->setChecked(true);
+        m_updating = false;
+    } else {
+        return;
+    }
+    m_activatedByToggle = id;
+    QMetaObject::invokeMethod(
+        this, [this] { m_activatedByToggle = 0; }, Qt::QueuedConnection);
+    emit optionActivated(id);
+}
+
+void OptionGroup::buttonClicked(int id) {
+    if (m_activatedByToggle == id) {
+        m_activatedByToggle = 0;
+        return;
+    }
+    emit optionActivated(id);
 }
 
 OptionGroup::OptionGroup(const QString& caption, const QStringList& options, QWidget* parent)
@@ -57,7 +82,9 @@ void OptionGroup::rebuild() {
         else
             b = new QRadioButton(m_captions[i], this);
         b->setCheckable(true);
+        m_updating = true;
         b->setChecked(i + 1 == m_selected);
+        m_updating = false;
         b->setAccessibleName(m_captions[i]);
         b->setObjectName(QStringLiteral("%1_%2").arg(objectName()).arg(i + 1));
         m_group->addButton(b, i + 1);
@@ -70,8 +97,10 @@ void OptionGroup::setSelected(int option) {
         option = 0;
     const bool changed = option != m_selected;
     m_selected = option;
+    m_updating = true;
     for (QAbstractButton* b : m_group->buttons())
         b->setChecked(m_group->id(b) == option);
+    m_updating = false;
     if (changed)
         emit selectionChanged(option);
 }
@@ -98,8 +127,10 @@ void OptionGroup::setButtonStyle(ButtonStyle style) {
     rebuild();
     setLook(m_look);
     m_selected = keep;
+    m_updating = true;
     for (QAbstractButton* b : m_group->buttons())
         b->setChecked(m_group->id(b) == keep);
+    m_updating = false;
 }
 
 QAbstractButton* OptionGroup::button(int option) const {

@@ -1,6 +1,5 @@
 #include "MainWindow.h"
 
-#include "BoardLibrary.h"
 #include "Database.h"
 #include "KeyerPanel.h"
 #include "OptionGroup.h"
@@ -8,14 +7,18 @@
 #include "ProgramState.h"
 #include "RigPanel.h"
 #include "Settings.h"
+#include "ShellLog.h"
 #include "SignalMonitor.h"
 #include "SignalPanel.h"
-#include "StationWindows.h"
+#include "StationBoard.h"
+#include "ValueLabel.h"
 #include "VideoView.h"
 #include "Weather.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -23,11 +26,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStandardItemModel>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -37,12 +42,8 @@
 namespace {
 const char* const kCaption = "Farscan BCN 2.1.3";
 
-QLabel* NamedLabel(const QString& name, const QString& text, const QString& accessible,
-                   QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->setAccessibleName(accessible);
-    return l;
+ValueLabel* NamedLabel(const QString& name, const QString& accessible, QWidget* parent) {
+    return new ValueLabel(name, accessible, parent);
 }
 
 QPushButton* Toggle(const QString& name, const QString& caption, QWidget* parent) {
@@ -54,18 +55,20 @@ QPushButton* Toggle(const QString& name, const QString& caption, QWidget* parent
 }
 } // namespace
 
-MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
-    : QMainWindow(parent), m_options(std::move(options)) {
-    m_board = m_options.board ? m_options.board : &Board();
-    for (auto& port : m_com) {
-        port = m_options.portFactory ? m_options.portFactory() : nullptr;
-        if (!port)
-            port = CreateSystemSerialPort();
+MainWindow::MainWindow(StationContext context, MainWindowOptions options, QWidget* parent)
+    : QMainWindow(parent), m_context(std::move(context)), m_options(options),
+      m_windows(m_context) {
+    InstallValueLabelAccessibility();
+    static const char* const kNames[4] = {"Com1", "Com2", "Com3", "Com4"};
+    for (size_t i = 0; i < m_com.size(); ++i) {
+        m_com[i] = m_context.portFactory ? m_context.portFactory() : nullptr;
+        if (!m_com[i])
+            m_com[i] = CreateSystemSerialPort();
+        m_com[i]->setObjectName(QString::fromLatin1(kNames[i]));
     }
-    m_com[0]->setObjectName(QStringLiteral("Com1"));
-    m_com[1]->setObjectName(QStringLiteral("Com2"));
-    m_com[2]->setObjectName(QStringLiteral("Com3"));
-    m_com[3]->setObjectName(QStringLiteral("Com4"));
+    // Nothing reads what the transceivers send (auto-information, echoes): drop it as it comes.
+    m_com[0]->setDiscardInput(true);
+    m_com[1]->setDiscardInput(true);
 
     setObjectName(QStringLiteral("form1"));
     setWindowTitle(QString::fromLatin1(kCaption));
@@ -103,6 +106,13 @@ template <class Step> void MainWindow::runStep(const char* name, Step step) {
     }
 }
 
+void MainWindow::tell(const QString& text) {
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QString::fromLatin1(kCaption), text,
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Controls
 
@@ -123,11 +133,12 @@ void MainWindow::buildControls() {
     // Rotor readouts and weather.
     auto* status = new QGroupBox(tr("Station"), central);
     auto* statusLayout = new QGridLayout(status);
-    m_label28 = NamedLabel(QStringLiteral("Label28"), QString(), tr("Weather"), status);
-    m_lblMarkerX =
-        NamedLabel(QStringLiteral("lblMarkerX"), QString(), tr("Marker position"), status);
+    m_label28 = NamedLabel(QStringLiteral("Label28"), tr("Weather"), status);
+    m_lblMarkerX = NamedLabel(QStringLiteral("lblMarkerX"), tr("Marker position"), status);
     m_lblReflvl = m_signal->panel()->referenceLabel();
-    m_image1 = NamedLabel(QStringLiteral("Image1"), tr("GPS"), tr("GPS fix"), status);
+    m_image1 = new QLabel(tr("GPS"), status);
+    m_image1->setObjectName(QStringLiteral("Image1"));
+    m_image1->setAccessibleName(tr("GPS fix"));
     m_image1->setStyleSheet(QStringLiteral("QLabel { background: rgb(0,255,0); padding: 2px; }"));
     statusLayout->addWidget(m_lblReflvl, 3, 0, 1, 2);
     statusLayout->addWidget(m_label28, 4, 0, 1, 2);
@@ -144,24 +155,20 @@ void MainWindow::buildControls() {
     grid->addWidget(status, 0, 2);
 
     // Rig, bands and tuning; rotor and elevation; the path to a target; the keyer.
-    m_station = new RigStation(com(1), com(2), com(3), com(4), m_board, this);
+    m_station = new RigStation(m_context.state, com(1), com(2), com(3), com(4),
+                               &m_context.board, &m_context.settings, this);
     m_rigPanel = new RigPanel(m_station, central);
     m_rotorPanel = new RotorPanel(m_station, central);
     m_pathPanel = new PathPanel(central);
-    m_path = new PathController(m_pathPanel, this);
-    // The rotor's heading box is the one the path fills: the path panel's own box stays hidden
-    // and hands its heading over.
-    m_pathPanel->Text160()->hide();
-    m_pathPanel->Text160()->setObjectName(QStringLiteral("PathHeading"));
-    connect(m_pathPanel->Text160(), &QLineEdit::textChanged, m_rotorPanel->text160(),
-            &QLineEdit::setText);
-    m_path->setTurnToHeading([this] { m_rotorPanel->turnToHeading(); });
+    // One heading box: the rotor's. Every path computation writes its heading there and gives
+    // it the focus, so Locator, Enter, Enter turns the antenna to the bearing just computed.
+    m_path = new PathController(m_pathPanel, m_context.state, m_rotorPanel->text160(), this);
     connect(m_rotorPanel, &RotorPanel::focusLocator, this,
             [this] { m_pathPanel->Locator()->setFocus(); });
     m_keyerPanel = new KeyerPanel(central);
     m_keyer = new KeyerController(m_keyerPanel, this);
-    m_keyer->bindBoard(*m_board);
-    m_keyer->bindStation(*m_station, *m_rigPanel);
+    m_keyer->bindBoard(m_context.board);
+    m_keyer->bindRig(m_station->rig());
     auto* aiming = new QVBoxLayout;
     aiming->addWidget(m_pathPanel);
     aiming->addWidget(m_rotorPanel);
@@ -194,9 +201,9 @@ void MainWindow::buildControls() {
     // Ports and window controls.
     auto* ports = new QGroupBox(tr("Ports"), central);
     auto* portLayout = new QVBoxLayout(ports);
-    m_lblCom1 = NamedLabel(QStringLiteral("lblCom1"), QString(), tr("Com1 port"), ports);
-    m_lblCom2 = NamedLabel(QStringLiteral("lblCom2"), QString(), tr("Com2 port"), ports);
-    m_lblCom4 = NamedLabel(QStringLiteral("lblCom4"), QString(), tr("Com4 port"), ports);
+    m_lblCom1 = NamedLabel(QStringLiteral("lblCom1"), tr("Com1 port"), ports);
+    m_lblCom2 = NamedLabel(QStringLiteral("lblCom2"), tr("Com2 port"), ports);
+    m_lblCom4 = NamedLabel(QStringLiteral("lblCom4"), tr("Com4 port"), ports);
     for (QLabel* l : {m_lblCom1, m_lblCom2, m_lblCom4}) {
         l->setAutoFillBackground(true);
         QPalette p = l->palette();
@@ -205,6 +212,7 @@ void MainWindow::buildControls() {
         portLayout->addWidget(l);
     }
     m_cmdRezise = Toggle(QStringLiteral("CMDrezise"), tr("Size"), ports);
+    m_cmdRezise->setToolTip(tr("Maximise the window; press again to restore it"));
     connect(m_cmdRezise, &QPushButton::toggled, this, &MainWindow::toggleResize);
     m_cmdExit = new QPushButton(tr("Exit"), ports);
     m_cmdExit->setObjectName(QStringLiteral("cmdExit"));
@@ -214,13 +222,19 @@ void MainWindow::buildControls() {
     portLayout->addWidget(m_cmdExit);
     // With a simulated board there are no relays to hear: show which lines are switched on.
     if (!qEnvironmentVariableIsEmpty("PORTIVA_SIM")) {
-        m_boardLines = NamedLabel(QStringLiteral("BoardLines"), QString(),
-                                  tr("Board lines switched on"), ports);
+        m_boardLines =
+            NamedLabel(QStringLiteral("BoardLines"), tr("Board lines switched on"), ports);
         m_boardLines->setWordWrap(true);
         portLayout->addWidget(m_boardLines);
     }
     m_rigPanel->setCom1Label(m_lblCom1);
     grid->addWidget(ports, 2, 2);
+
+    // What is really connected, whatever the port labels show.
+    m_connection = new QLabel(this);
+    m_connection->setObjectName(QStringLiteral("ConnectionStatus"));
+    m_connection->setAccessibleName(tr("Connections"));
+    statusBar()->addWidget(m_connection, 1);
 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("Timer"));
@@ -235,34 +249,35 @@ void MainWindow::buildMenu() {
     struct Item {
         const char* name;
         const char* caption;
-        int window;
+        QWidget* (*window)(StationWindows&);
     };
     const Item items[] = {
-        {"mnuInitial", "&Initial", 2},       {"mnuPacket", "&Packet", 3}, {"mnuGPS", "&GPSLoc", 4},
-        {"mnuFarscanLog", "&FarscanLog", 5}, {"mnuQSL", "&QSL", 6},
+        {"mnuInitial", "&Initial", [](StationWindows& w) -> QWidget* { return w.settingsDialog(); }},
+        {"mnuPacket", "&Packet", [](StationWindows& w) -> QWidget* { return w.clusterWindow(); }},
+        {"mnuGPS", "&GPSLoc", [](StationWindows& w) -> QWidget* { return w.gpsWindow(); }},
+        {"mnuFarscanLog", "&FarscanLog",
+         [](StationWindows& w) -> QWidget* { return w.logbookWindow(); }},
+        {"mnuQSL", "&QSL", [](StationWindows& w) -> QWidget* { return w.qslWindow(); }},
     };
     for (const Item& item : items) {
         QAction* a = menuBar()->addAction(QString::fromLatin1(item.caption));
         a->setObjectName(QString::fromLatin1(item.name));
-        const int number = item.window;
-        connect(a, &QAction::triggered, this, [this, number] { openWindow(number); });
+        auto make = item.window;
+        connect(a, &QAction::triggered, this,
+                [this, make] { StationWindows::open(make(m_windows)); });
     }
+    QAction* about = menuBar()->addAction(tr("&About"));
+    about->setObjectName(QStringLiteral("mnuAbout"));
+    connect(about, &QAction::triggered, this, &MainWindow::showAbout);
 }
 
-QWidget* MainWindow::window(int number) {
-    if (number < 2 || number > 6)
-        return nullptr;
-    if (!m_windows[number])
-        m_windows[number] = CreateStationWindow(number);
-    return m_windows[number];
-}
-
-void MainWindow::openWindow(int number) {
-    if (QWidget* w = window(number)) {
-        w->show();
-        w->raise();
-        w->activateWindow();
-    }
+void MainWindow::showAbout() {
+    tell(tr("%1\n\nBeacon monitor and station control, version %2.\nQt %3. Settings: %4\n"
+            "Database: %5")
+             .arg(QString::fromLatin1(kCaption), QCoreApplication::applicationVersion(),
+                  QString::fromLatin1(qVersion()),
+                  QDir::toNativeSeparators(QFileInfo(m_context.settings.path()).absoluteFilePath()),
+                  QDir::toNativeSeparators(m_context.database.path())));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -270,29 +285,37 @@ void MainWindow::openWindow(int number) {
 
 void MainWindow::load() {
     using namespace Settings;
+    SettingsStore& settings = m_context.settings;
+    ProgramState& state = m_context.state;
     // 1. Beacon text fields in capitals.
     runStep("upper-case fields", [this] {
         MakeUpperCase(m_txtBeacon);
         MakeUpperCase(m_txtLocB);
     });
-    // 2.
-    runStep("settings", [] { LoadSettings(); });
+    // 2. The settings file: read once here for the whole run.
+    runStep("settings", [this, &settings] {
+        if (settings.LoadSettings() == SettingsLoad::Unreadable)
+            tell(tr("%1\n\nThe program runs with default settings and leaves the file as it "
+                    "is; nothing will be saved into it. Make it readable (for example "
+                    "chmod u+rw) and start the program again.")
+                     .arg(settings.lastError()));
+    });
     // 3. Own locator, the logbook window (hidden) and the export state.
-    runStep("logbook state", [this] {
-        m_ownLocator = SettingsTable[MyGrid].toText();
-        window(5);
-        m_geTransparency = SettingsTable[GeTransparency].toText();
-        m_geBeaconLines = SettingsTable[GeBeaconLines].toBool();
-        m_geSquareLines = SettingsTable[GeSquareLines].toBool();
+    runStep("logbook state", [this, &settings, &state] {
+        state.ownLocator = settings[MyGrid].toText();
+        m_windows.logbookWindow();
+        m_geTransparency = settings[GeTransparency].toText();
+        m_geBeaconLines = settings[GeBeaconLines].toBool();
+        m_geSquareLines = settings[GeSquareLines].toBool();
     });
     // 4.
-    runStep("weather", [this] {
-        if (SettingsTable[WeatherFetch].toBool())
+    runStep("weather", [this, &settings] {
+        if (settings[WeatherFetch].toBool())
             fetchWeather();
     });
     // 5. The wheel filter is installed with the grid; nothing more to do here.
     // 6. The board: nothing depends on the result.
-    runStep("board", [this] { m_board->UsbInit(0); });
+    runStep("board", [this] { m_boardStarted = m_context.board.init(); });
     // 7. The sensor box on port 1.
     runStep("sensor port", [this] {
         SerialPort* com3 = com(3);
@@ -303,18 +326,16 @@ void MainWindow::load() {
         com3->setReceiveThreshold(1);
     });
     // 8.
-    runStep("station data", [this] {
-        m_ownCallsign = SettingsTable[MyCallsign].toText();
-        m_ownLocator = SettingsTable[MyGrid].toText();
-        m_logBandFilter = SettingsTable[LogBandFilter].toText();
-        Program().ownCallsign = m_ownCallsign;
-        Program().ownLocator = m_ownLocator;
+    runStep("station data", [this, &settings, &state] {
+        state.ownCallsign = settings[MyCallsign].toText();
+        state.ownLocator = settings[MyGrid].toText();
+        m_logBandFilter = settings[LogBandFilter].toText();
     });
     // 9. Keyer speed, GPS picture, tuning step, band.
-    runStep("options", [this] {
+    runStep("options", [this, &settings, &state] {
         m_image1->hide();
-        m_rigPanel->loadOptions(int(SettingsTable[BandIndex].toInt(1)));
-        DbConnectionText = BuildConnectionText(DataFolder());
+        m_rigPanel->loadOptions(int(settings[BandIndex].toInt32(1)));
+        state.DbConnectionText = m_context.database.connectionText();
     });
     // 10. The transceivers and the rotor, then the sensor box's start command.
     runStep("Com1", [this] { openComPort(1, Com1Enabled, Com1Port, Com1Settings); });
@@ -322,28 +343,27 @@ void MainWindow::load() {
     runStep("Com4", [this] { openComPort(4, Com4Enabled, Com4Port, Com4Settings); });
     runStep("sensor start", [this] { com(3)->write(QByteArray("\x00\x00\x08", 3)); });
     // 11. Marker and rig frequency.
-    runStep("marker", [this] {
-        m_lblMarkerX->setText(SettingsTable[MarkerX].toText());
-        m_markerX = int(SettingsTable[MarkerX].toInt(0));
+    runStep("marker", [this, &settings] {
+        m_lblMarkerX->setText(settings[MarkerX].toText());
+        m_markerX = int(settings[MarkerX].toInt32(0));
         m_vcx->setMarkerX(m_markerX);
-        m_rigPanel->loadRigFrequency(SettingsTable[RigFrequency].toInt(144000),
-                                     SettingsTable[RigFrequency].toText());
+        m_rigPanel->loadRigFrequency(settings[RigFrequency].toInt(144000),
+                                     settings[RigFrequency].toText());
     });
     // 12. CAT on for each open transceiver.
     runStep("CAT on", [this] {
-        const QByteArray catOn(5, '\0');
         for (int n : {1, 2})
             if (com(n)->isOpen())
-                com(n)->write(catOn);
+                m_station->rig().transceiver(n)->catOn();
     });
     // 13. Rotor label and keyer state.
-    runStep("keyer state", [this] {
+    runStep("keyer state", [this, &settings] {
         m_rotorPanel->label1()->clear();
-        m_keyer->load();
+        m_keyer->load(settings);
     });
     // 14.
     runStep("beacon sort",
-            [this] { m_banCoun->setChecked(SettingsTable[BeaconSortToggle].toBool()); });
+            [this, &settings] { m_banCoun->setChecked(settings[BeaconSortToggle].toBool()); });
     // 15. Video preview and its overlay.
     runStep("video", [this] {
         if (m_options.video)
@@ -352,20 +372,21 @@ void MainWindow::load() {
     });
     // 16. The database; a data folder without one gets a new, empty one. Filling the beacon
     // grid from it comes with the beacon directory.
-    runStep("database", [] {
+    runStep("database", [this] {
         QString error;
-        if (!EnsureDatabase(ConnectionTextToPath(DbConnectionText), &error))
-            qWarning("Database not available: %s", qPrintable(error));
+        if (!m_context.database.ensure(&error))
+            tell(error);
     });
 
     m_timer->start();
 }
 
 void MainWindow::openComPort(int number, int enabledSlot, int portSlot, int settingsSlot) {
+    const SettingsStore& settings = m_context.settings;
     SerialPort* port = com(number);
-    port->setPort(SettingsTable[portSlot].toText());
-    port->setSettings(SettingsTable[settingsSlot].toText());
-    if (SettingsTable[enabledSlot].toInt(0) != 0)
+    port->setPort(settings[portSlot].toText());
+    port->setSettings(settings[settingsSlot].toText());
+    if (settings[enabledSlot].toInt(0) != 0)
         port->open();
 }
 
@@ -375,11 +396,23 @@ void MainWindow::fetchWeather() {
     QNetworkRequest request(WeatherPageUrl());
     request.setTransferTimeout(15000);
     QNetworkReply* reply = m_network->get(request);
+    // A page that never ends is given up past the cap instead of filling the memory.
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
+        if (received > WeatherPageLimit) {
+            qCWarning(lcShell, "Weather page larger than %d bytes: given up", WeatherPageLimit);
+            reply->abort();
+        }
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         // A failed fetch leaves the label as it was.
-        if (reply->error() == QNetworkReply::NoError)
-            applyWeatherPage(QString::fromUtf8(reply->readAll()));
+        if (reply->error() != QNetworkReply::NoError) {
+            qCInfo(lcShell, "Weather page not fetched: %s", qPrintable(reply->errorString()));
+            return;
+        }
+        const QByteArray body = reply->read(WeatherPageLimit);
+        applyWeatherPage(DecodeWeatherPage(
+            body, reply->header(QNetworkRequest::ContentTypeHeader).toString()));
     });
 }
 
@@ -405,14 +438,16 @@ void MainWindow::firstActivation() {
     // Reference level, spectrum parameters and the audio capture.
     m_signal->Activate();
     m_keyer->activate();
-    m_image1->setVisible(Program().GpsFix);
+    m_image1->setVisible(m_context.state.GpsFix);
     m_timer1->setInterval(1);
     m_timer1->start();
+    updateConnectionStatus();
 }
 
 void MainWindow::updatePortLabels() {
     using namespace Settings;
-    auto show = [](QLabel* label, const QString& number, const QString& settings, bool green) {
+    const SettingsStore& SettingsTable = m_context.settings;
+    auto show = [](ValueLabel* label, const QString& number, const QString& settings, bool green) {
         label->setText(
             QStringLiteral("%1 PortNr: %2 %3").arg(label->objectName().mid(3), number, settings));
         SetTextColour(label, green ? Colours::Green : Colours::Red);
@@ -424,11 +459,38 @@ void MainWindow::updatePortLabels() {
     show(m_lblCom4, com(4)->port(), com(4)->settings(), com(4)->isOpen());
 }
 
+void MainWindow::updateConnectionStatus() {
+    QStringList parts;
+    for (int n : {1, 2, 3, 4}) {
+        SerialPort* port = com(n);
+        const QString device = SerialPort::DevicePathFor(port->port());
+        if (port->isOpen())
+            parts << tr("Com%1 %2 open").arg(n).arg(device);
+        else if (!port->lastError().isEmpty())
+            parts << tr("Com%1 %2 failed: %3").arg(n).arg(device, port->lastError());
+        else
+            parts << tr("Com%1 off").arg(n);
+    }
+    parts << (m_boardStarted ? tr("Board 0 running")
+              : m_context.board.lastError().isEmpty()
+                  ? tr("Board 0 not found")
+                  : tr("Board library missing: %1").arg(m_context.board.lastError()));
+    parts << tr("Sound: %1").arg(m_signal->capture().CaptureRunning() ? tr("capturing")
+                                                                       : tr("not capturing"));
+    const QString text = parts.join(QStringLiteral("  |  "));
+    if (text != m_connection->text()) {
+        m_connection->setText(text);
+        m_connection->setAccessibleDescription(text);
+    }
+}
+
 void MainWindow::timerTick() {
     m_rotorPanel->timerTick();
     if (m_boardLines)
         showBoardLines();
     redrawOverlay();
+    if (m_activated)
+        updateConnectionStatus();
 }
 
 void MainWindow::timer1Tick() {
@@ -439,13 +501,13 @@ void MainWindow::timer1Tick() {
 void MainWindow::showBoardLines() {
     QStringList on;
     for (quint8 port = 0; port < 5; ++port) {
-        quint8 state = 0;
-        if (!m_board->UsbGetPortState(0, port, &state)) {
+        const std::optional<quint8> state = m_context.board.portLevels(port);
+        if (!state) {
             m_boardLines->setText(tr("Board: not available"));
             return;
         }
         for (int bit = 0; bit < 8; ++bit)
-            if (state & (1 << bit))
+            if (*state & (1 << bit))
                 on << QString::number(port * 8 + bit);
     }
     m_boardLines->setText(tr("Board lines on: %1").arg(on.isEmpty() ? tr("none") : on.join(' ')));
@@ -471,7 +533,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         auto* wheel = static_cast<QWheelEvent*>(event);
         const int rows = m_wheel.add(wheel->angleDelta().y());
         ScrollGridRows(m_dataGrid1, rows);
-        if (auto* log = qobject_cast<StationWindow*>(m_windows[5].data()))
+        if (StationWindow* log = m_windows.logbookIfMade())
             ScrollGridRows(log->grid(), rows);
         return true; // whole notches only: the grid's own wheel handling would scroll again
     }
@@ -482,33 +544,71 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 // Closing
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // Settings first: when they cannot be saved the user may keep the window open and mend the
+    // cause (a full disk, a read-only folder) instead of losing them. A session that ends
+    // (SIGTERM) cannot wait for an answer: the failure goes to the log only.
+    if (!m_unloaded && !m_closeAnyway && !m_terminating && !saveSettings()) {
+        event->ignore();
+        auto* box = new QMessageBox(
+            QMessageBox::Warning, QString::fromLatin1(kCaption),
+            tr("The settings could not be saved.\n\n%1\n\nClose anyway and lose the changes "
+               "of this run?")
+                .arg(m_context.settings.lastError()),
+            QMessageBox::NoButton, this);
+        box->setObjectName(QStringLiteral("SaveFailedMessage"));
+        box->addButton(tr("Close without saving"), QMessageBox::DestructiveRole);
+        box->addButton(QMessageBox::Cancel);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::buttonClicked, this, [this, box](QAbstractButton* b) {
+            if (box->buttonRole(b) == QMessageBox::DestructiveRole) {
+                m_closeAnyway = true;
+                QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+            }
+        });
+        box->open();
+        return;
+    }
     queryUnload();
     unload();
     event->accept();
+}
+
+void MainWindow::terminate() {
+    m_terminating = true;
+    close();
 }
 
 void MainWindow::queryUnload() {
     m_signal->Stop();
 }
 
-void MainWindow::unload() {
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
+bool MainWindow::saveSettings() {
     using namespace Settings;
-    m_timer->stop();
-    m_timer1->stop();
-
-    m_keyer->unload(); // lines 1 to 5, and a transmission still running ends
-    SettingsTable[MyCallsign] = SettingValue::text(m_ownCallsign);
-    SettingsTable[MyGrid] = SettingValue::text(m_ownLocator);
+    SettingsStore& SettingsTable = m_context.settings;
+    m_keyer->unload(SettingsTable); // lines 1 to 5, and a transmission still running ends
+    // The program-wide callsign and locator: whatever the settings dialog or the GPS made of
+    // them during the run is what is kept.
+    SettingsTable[MyCallsign] = SettingValue::text(m_context.state.ownCallsign);
+    SettingsTable[MyGrid] = SettingValue::text(m_context.state.ownLocator);
     SettingsTable[MarkerX] = SettingValue::text(m_lblMarkerX->text());
     SettingsTable[BeaconSortToggle] = SettingValue::boolean(m_banCoun->isChecked());
     SettingsTable[LogBandFilter] = SettingValue::text(m_logBandFilter);
     const RigStation::UnloadValues rig = m_station->unloadValues();
     SettingsTable[BandIndex] = SettingValue::number(rig.bandIndex);
-    SettingsTable[RigFrequency] = SettingValue::longNumber(qint32(rig.rigFrequency));
-    SaveSettings();
+    SettingsTable[RigFrequency] = SettingValue::clampedLong(rig.rigFrequency);
+    m_settingsSaved = SettingsTable.SaveSettings();
+    // A file that could not be read at start is left alone on purpose; the user was told.
+    return m_settingsSaved || SettingsTable.loaded() == SettingsLoad::Unreadable;
+}
+
+void MainWindow::unload() {
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_timer->stop();
+    m_timer1->stop();
+    if (!m_settingsSaved && !m_closeAnyway)
+        saveSettings();
 
     m_station->shutdown(); // held-button loops end before their ports close
     for (auto& port : m_com)
@@ -516,10 +616,5 @@ void MainWindow::unload() {
             port->close();
     m_vcx->disconnectCamera();
 
-    for (QPointer<QWidget>& w : m_windows) {
-        if (w) {
-            w->close();
-            delete w.data();
-        }
-    }
+    m_windows.closeAll();
 }

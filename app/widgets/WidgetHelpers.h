@@ -2,6 +2,8 @@
 
 // Small behaviours that several windows give their controls.
 
+#include "StationColours.h"
+
 #include <QColor>
 
 class QLineEdit;
@@ -14,12 +16,6 @@ void MakeUpperCase(QLineEdit* edit);
 // Text colour of a label or field.
 void SetTextColour(QWidget* widget, const QColor& colour);
 void SetBackColour(QWidget* widget, const QColor& colour);
-
-namespace Colours {
-inline const QColor Green{0, 255, 0};
-inline const QColor Red{255, 0, 0};
-inline const QColor Yellow{255, 255, 0};
-} // namespace Colours
 
 // Mouse-wheel scrolling by whole notches: deltas add up, each whole 120 scrolls one row
 // (away from the user scrolls up) and the rest is kept for the next wheel message.

@@ -1,5 +1,9 @@
+#include "Clock.h"
 #include "Database.h"
 #include "MainWindow.h"
+#include "PortivaBoard.h"
+#include "ProgramState.h"
+#include "Settings.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -20,14 +24,14 @@ void OnTerminate(int) {
 
 // SIGTERM and SIGINT close the main window through its unload, so settings are saved and the
 // ports closed. The handler only writes a byte; the window is closed on the event loop.
-void CloseOnTerminate(QWidget* window) {
+void CloseOnTerminate(MainWindow* window) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
         char c;
         [[maybe_unused]] ssize_t n = ::read(g_signalPipe[1], &c, 1);
-        window->close();
+        window->terminate();
     });
     struct sigaction sa = {};
     sa.sa_handler = OnTerminate;
@@ -66,9 +70,17 @@ int main(int argc, char** argv) {
     if (parser.isSet(dataDir))
         SetDataFolderOverride(parser.value(dataDir));
 
+    // What every window shares, made once for the whole run.
+    SettingsStore settings;
+    ProgramState state;
+    PortivaBoard board;
+    StationDatabase database;
+    SystemClock clock;
+    StationContext context{settings, state, CreateSystemSerialPort, board, database, clock};
+
     MainWindowOptions options;
     options.video = !parser.isSet(noVideo) && qEnvironmentVariableIsEmpty("FARSCAN_NO_VIDEO");
-    MainWindow window(options);
+    MainWindow window(context, options);
 #ifdef Q_OS_UNIX
     CloseOnTerminate(&window);
 #endif

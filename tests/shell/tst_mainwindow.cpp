@@ -1,7 +1,11 @@
 #include "BoardLibrary.h"
+#include "Clock.h"
 #include "Database.h"
+#include "FakeBoard.h"
 #include "MainWindow.h"
 #include "OptionGroup.h"
+#include "PortivaBoard.h"
+#include "ProgramState.h"
 #include "Settings.h"
 #include "StationWindows.h"
 #include "TestSupport.h"
@@ -44,11 +48,21 @@ QColor TextColour(QLabel* label) {
     return label->palette().color(QPalette::WindowText);
 }
 
-QString RecordedBoardCalls() {
-    QLibrary lib(QStringLiteral(RECORDER_LIBRARY));
-    auto fn = reinterpret_cast<const char* (*)()>(lib.resolve("RecordedCalls"));
-    return fn ? QString::fromLatin1(fn()) : QString();
-}
+// What the program's main() builds for the window: the settings file in the working
+// directory, the program-wide values, the data folder of FARSCAN_DATA_DIR, and a board (the
+// fake unless the test hands in another).
+struct Station {
+    explicit Station(StationBoard* other = nullptr) : board(other ? other : &fake) {}
+    SettingsStore settings;
+    ProgramState state;
+    FakeBoard fake;
+    StationBoard* board;
+    StationDatabase database;
+    SystemClock clock;
+    StationContext context() {
+        return {settings, state, CreateSystemSerialPort, *board, database, clock};
+    }
+};
 
 // Four pseudo-terminals standing in for the station's ports, mapped by port number.
 struct StationPorts {
@@ -70,9 +84,8 @@ QByteArray WithoutPolls(QByteArray bytes, const QByteArray& poll) {
 const QByteArray kSensorPoll("\x7F\x01\x87", 3);
 const QByteArray kRotorPoll("AI1;");
 
-MainWindowOptions TestOptions(BoardLibrary* board) {
+MainWindowOptions TestOptions() {
     MainWindowOptions o;
-    o.board = board;
     o.video = false;
     return o;
 }
@@ -94,8 +107,8 @@ private slots:
     void startUpSendsTheStationBytes() {
         ScratchDir dir;
         StationPorts ports;
-        BoardLibrary board(QStringLiteral(RECORDER_LIBRARY));
-        MainWindow w(TestOptions(&board));
+        Station station;
+        MainWindow w(station.context(), TestOptions());
         w.show();
         QCOMPARE(ports.com1.readAvailable(), QByteArray(5, '\0'));
         QCOMPARE(ports.com2.readAvailable(), QByteArray(5, '\0'));
@@ -106,7 +119,7 @@ private slots:
         QCOMPARE(WithoutPolls(ports.rotor.readAvailable(200, 1000), kRotorPoll), QByteArray());
         for (int n = 1; n <= 4; ++n)
             QVERIFY2(w.com(n)->isOpen(), qPrintable(QStringLiteral("Com%1").arg(n)));
-        QVERIFY(RecordedBoardCalls().startsWith(QStringLiteral("UsbInit(0);")));
+        QCOMPARE(station.fake.calls().value(0), QStringLiteral("UsbInit(0)"));
 
         QVERIFY2(!w.findChild<QLabel*>(QStringLiteral("BoardLines")), "only for a simulated board");
         auto* lbl1 = w.findChild<QLabel*>(QStringLiteral("lblCom1"));
@@ -131,8 +144,9 @@ private slots:
         ScratchDir dir;
         StationPorts ports;
         EnvGuard missing("FARSCAN_COM10", "/dev/farscan-no-such-port");
-        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
-        MainWindow w(TestOptions(&board));
+        Station station;
+        station.fake.missing = true;
+        MainWindow w(station.context(), TestOptions());
         w.show();
         QVERIFY(!w.com(1)->isOpen());
         QCOMPARE(ports.com1.readAvailable(), QByteArray());
@@ -149,12 +163,14 @@ private slots:
     void disabledPortsStayClosedAndTheCom2LabelFollowsItsSetting() {
         ScratchDir dir;
         StationPorts ports;
-        LoadSettings(); // first-run file
-        SettingsTable[Settings::Com2Enabled] = SettingValue::number(0);
-        SettingsTable[Settings::Com4Enabled] = SettingValue::number(0);
-        SaveSettings();
-        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
-        MainWindow w(TestOptions(&board));
+        SettingsStore file;
+        file.LoadSettings(); // first-run file
+        file[Settings::Com2Enabled] = SettingValue::number(0);
+        file[Settings::Com4Enabled] = SettingValue::number(0);
+        file.SaveSettings();
+        Station station;
+        station.fake.missing = true;
+        MainWindow w(station.context(), TestOptions());
         w.show();
         QVERIFY(!w.com(2)->isOpen());
         QVERIFY(!w.com(4)->isOpen());
@@ -166,9 +182,9 @@ private slots:
     void firstRunAndUnloadWriteTheSettingsFile() {
         ScratchDir dir;
         const QString file = dir.file(QStringLiteral("Farscan.txt"));
-        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
         {
-            MainWindow w(TestOptions(&board));
+            Station station;
+            MainWindow w(station.context(), TestOptions());
             QCOMPARE(FileLines(file).size(), 47);
             QCOMPARE(FileLines(file)[3], QByteArray("\"text1\""));
             w.show();
@@ -200,21 +216,25 @@ private slots:
     void aDataFolderWithoutDatabaseGetsOne() {
         ScratchDir dir;
         EnvGuard data("FARSCAN_DATA_DIR", dir.path().toLocal8Bit());
-        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
-        MainWindow w(TestOptions(&board));
-        QCOMPARE(DbConnectionText, QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
-                                       dir.path() + QStringLiteral("\\backup.mdb;Mode=Read|Write"));
+        Station station;
+        station.fake.missing = true;
+        MainWindow w(station.context(), TestOptions());
+        QCOMPARE(station.state.DbConnectionText,
+                 QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + dir.path() +
+                     QStringLiteral("\\backup.mdb;Mode=Read|Write"));
         QVERIFY(QFile::exists(dir.file(QStringLiteral("backup.mdb"))));
         DbConnection db;
-        QVERIFY2(db.open(DbConnectionText), qPrintable(db.lastError()));
+        QVERIFY2(db.open(station.state.DbConnectionText), qPrintable(db.lastError()));
     }
 
 #ifdef PORTIVA_LIBRARY
     void simulatedBoardShowsItsLinesAsBandsAreChosen() {
         ScratchDir dir;
         EnvGuard sim("PORTIVA_SIM", "1");
-        BoardLibrary board(QStringLiteral(PORTIVA_LIBRARY));
-        MainWindow w(TestOptions(&board));
+        BoardLibrary library(QStringLiteral(PORTIVA_LIBRARY));
+        PortivaBoard board(&library);
+        Station station(&board);
+        MainWindow w(station.context(), TestOptions());
         w.show();
         auto* lines = w.findChild<QLabel*>(QStringLiteral("BoardLines"));
         QVERIFY(lines);
@@ -231,14 +251,15 @@ private slots:
 
     void wheelScrollsBothGridsByWholeNotches() {
         ScratchDir dir;
-        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
-        MainWindow w(TestOptions(&board));
+        Station station;
+        station.fake.missing = true;
+        MainWindow w(station.context(), TestOptions());
         w.resize(1000, 700);
         w.show();
         QStandardItemModel beacons(200, 4), log(200, 4);
         QTableView* grid = w.beaconGrid();
         grid->setModel(&beacons);
-        auto* logbook = qobject_cast<StationWindow*>(w.window(5));
+        StationWindow* logbook = w.windows().logbookWindow();
         QVERIFY(logbook && logbook->grid());
         logbook->grid()->setModel(&log);
         logbook->grid()->resize(400, 300);
@@ -266,8 +287,9 @@ private slots:
 
     void menuOpensEachWindowOnce() {
         ScratchDir dir;
-        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
-        MainWindow w(TestOptions(&board));
+        Station station;
+        station.fake.missing = true;
+        MainWindow w(station.context(), TestOptions());
         w.show();
         const struct {
             const char* action;
@@ -282,30 +304,35 @@ private slots:
             {"mnuQSL", "&QSL", "Form6", "FarscanQSL"},
         };
         QList<QAction*> actions = w.menuBar()->actions();
-        QCOMPARE(actions.size(), 5);
+        QCOMPARE(actions.size(), 6); // and "About"
         for (int i = 0; i < 5; ++i) {
             QAction* a = actions[i];
             QCOMPARE(a->objectName(), QString::fromLatin1(items[i].action));
             QCOMPARE(a->text(), QString::fromLatin1(items[i].caption));
             a->trigger();
-            QWidget* opened = w.window(i + 2);
-            QVERIFY(opened && opened->isVisible());
+            QWidget* opened = nullptr;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top->objectName() == QLatin1String(items[i].window) && top->isVisible())
+                    opened = top;
+            QVERIFY(opened);
             QVERIFY(!opened->isModal());
-            QCOMPARE(opened->objectName(), QString::fromLatin1(items[i].window));
             QCOMPARE(opened->windowTitle(), QString::fromLatin1(items[i].title));
             a->trigger();
-            QCOMPARE(w.window(i + 2), opened);
+            int count = 0;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                count += top->objectName() == QLatin1String(items[i].window);
+            QCOMPARE(count, 1);
         }
-        QVERIFY(!w.window(1));
-        QPointer<QWidget> logbook = w.window(5);
+        QPointer<QWidget> logbook = w.windows().logbookWindow();
         w.close();
         QVERIFY2(logbook.isNull(), "unload closes every other window");
     }
 
     void beaconFieldsTypeCapitals() {
         ScratchDir dir;
-        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
-        MainWindow w(TestOptions(&board));
+        Station station;
+        station.fake.missing = true;
+        MainWindow w(station.context(), TestOptions());
         w.show();
         auto* beacon = w.findChild<QLineEdit*>(QStringLiteral("txtBeacon"));
         auto* locator = w.findChild<QLineEdit*>(QStringLiteral("txtLocB"));
@@ -348,20 +375,22 @@ private slots:
         EnvGuard url("FARSCAN_WEATHER_URL", QByteArray("http://127.0.0.1:") +
                                                 QByteArray::number(server.serverPort()) +
                                                 "/weather.htm");
-        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
         {
             ScratchDir dir;
-            MainWindow w(TestOptions(&board));
+            Station station;
+            MainWindow w(station.context(), TestOptions());
             w.show();
             QTest::qWait(300);
             QCOMPARE(requests, 0);
         }
         {
             ScratchDir dir;
-            LoadSettings();
-            SettingsTable[Settings::WeatherFetch] = SettingValue::boolean(true);
-            SaveSettings();
-            MainWindow w(TestOptions(&board));
+            SettingsStore file;
+            file.LoadSettings();
+            file[Settings::WeatherFetch] = SettingValue::boolean(true);
+            file.SaveSettings();
+            Station station;
+            MainWindow w(station.context(), TestOptions());
             w.show();
             auto* label = w.findChild<QLabel*>(QStringLiteral("Label28"));
             QVERIFY(WaitFor([&] { return !label->text().isEmpty(); }, 5000));

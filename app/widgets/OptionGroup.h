@@ -2,8 +2,12 @@
 
 // A captioned group of option buttons: the caption, the number of options and their captions,
 // the selected option (1-based, 0 for none), horizontal or vertical arrangement, a flat or 3-D
-// look and the caption's alignment. optionPicked reports a choice the user made; selecting
-// from the program reports selectionChanged only.
+// look and the caption's alignment.
+//
+// An option is chosen by a click (mouse or keyboard), by an assistive tool's toggle action (which
+// toggles the button without a click) or by the program. selectionChanged reports every change
+// of the selection, whoever made it; optionPicked a change the user made; optionActivated every
+// choice of an option by the user, also of the option already selected.
 
 #include <QGroupBox>
 #include <QStringList>
@@ -53,9 +57,12 @@ public:
 signals:
     void optionPicked(int option);
     void selectionChanged(int option);
+    void optionActivated(int option);
 
 private:
     void rebuild();
+    void buttonToggled(int id, bool checked);
+    void buttonClicked(int id);
 
     QStringList m_captions;
     int m_selected = 0;
@@ -64,4 +71,6 @@ private:
     ButtonStyle m_style = ButtonStyle::Radio;
     QButtonGroup* m_group = nullptr;
     QBoxLayout* m_layout = nullptr;
+    bool m_updating = false;  // the group itself is setting the buttons
+    int m_activatedByToggle = 0; // the click that follows a toggle is the same choice
 };

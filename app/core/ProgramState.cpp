@@ -1,6 +1,0 @@
-#include "ProgramState.h"
-
-ProgramState& Program() {
-    static ProgramState state;
-    return state;
-}
