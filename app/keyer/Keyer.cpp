@@ -1,27 +1,14 @@
 #include "Keyer.h"
 
+#include "Clock.h"
+#include "KeyerLog.h"
 #include "Morse.h"
-#include "ProgramState.h"
-
-#ifdef FARSCAN_KEYER_HAS_RIG
-#include "RigCat.h"
-#endif
-
-#include <chrono>
-#include <thread>
+#include "SerialPort.h"
+#include "StationBoard.h"
+#include "Transceiver.h"
+#include "TransmitControl.h"
 
 namespace {
-
-// Leaving a transmission because the keyer itself was destroyed while events were processed.
-struct Gone {};
-
-QByteArray PttFrame(bool on) {
-#ifdef FARSCAN_KEYER_HAS_RIG
-    return on ? RigCat::PttOnFrame() : RigCat::PttOffFrame();
-#else
-    return on ? QByteArray("\x00\x00\x00\x00\x08", 5) : QByteArray("\x00\x00\x00\x00\x88", 5);
-#endif
-}
 
 QString TrimSpaces(const QString& text) {
     qsizetype begin = 0;
@@ -33,37 +20,49 @@ QString TrimSpaces(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
-void CheckAlive(const std::shared_ptr<bool>& alive) {
-    if (!*alive)
-        throw Gone{};
+// 1 for "Com1", 2 for "Com2", 0 for anything else.
+int ComOf(const QString& rigPort) {
+    return rigPort == QLatin1String("Com1") ? 1 : rigPort == QLatin1String("Com2") ? 2 : 0;
+}
+
+// "FT-991 on Com1 (port not open)", for the log.
+QString Describe(Transceiver* t, int com) {
+    const SerialPort* port = t->port();
+    QString why = !port || !port->isOpen() ? QStringLiteral("port not open") : port->lastError();
+    return QStringLiteral("%1 on Com%2 (%3)").arg(t->model()).arg(com).arg(why);
 }
 
 } // namespace
 
-qint64 SteadyKeyerClock::nowUs() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+Keyer::Keyer(Clock* clock, KeyerTimer* timer) {
+    setTiming(clock, timer);
 }
-
-void SteadyKeyerClock::sleepUntilUs(qint64 due) {
-    using namespace std::chrono;
-    std::this_thread::sleep_until(steady_clock::time_point(microseconds(due)));
-}
-
-Keyer::Keyer(KeyerHooks hooks, KeyerClock* clock)
-    : m_hooks(std::move(hooks)), m_clock(clock ? clock : &m_steady) {}
 
 Keyer::~Keyer() {
-    *m_alive = false;
-    // Destroyed in the middle of a transmission: at least the board lets the transmitter go.
-    if (m_depth > 0 && m_hooks.setIOState) {
-        m_hooks.setIOState(KeyLine, false);
-        m_hooks.setIOState(PttLine, false);
+    m_timer->cancel();
+    // Destroyed in the middle of a transmission: the rig may be gone already, but the board
+    // lets the transmitter go.
+    if (busy() && m_board) {
+        m_board->setLine(BoardLine::Key, false);
+        m_board->setLine(BoardLine::Transmit, false);
     }
 }
 
-void Keyer::setClock(KeyerClock* clock) {
-    m_clock = clock ? clock : &m_steady;
+void Keyer::setTiming(Clock* clock, KeyerTimer* timer) {
+    if (m_timer && busy())
+        return;
+    if (!clock) {
+        if (!m_ownClock)
+            m_ownClock = std::make_unique<SystemClock>();
+        clock = m_ownClock.get();
+    }
+    m_clock = clock;
+    m_ownTimer.reset();
+    if (!timer) {
+        m_ownTimer = std::make_unique<QtKeyerTimer>(*m_clock);
+        timer = m_ownTimer.get();
+    }
+    m_timer = timer;
     m_dueUs = 0;
 }
 
@@ -74,50 +73,47 @@ bool Keyer::OptSpeedClick(int index) {
     return true;
 }
 
+bool Keyer::busy() const {
+    return m_stage != Stage::Idle || !m_ops.empty();
+}
+
 // ---------------------------------------------------------------------------------------------
-// Timing
+// Timing primitives: they queue line changes and waits, which play() carries out in order.
 
-void Keyer::settle() {
-    if (m_clock->nowUs() < m_dueUs)
-        m_clock->sleepUntilUs(m_dueUs);
+void Keyer::queueLine(bool key, bool high) {
+    if (!busy())
+        m_dueUs = qMax(m_dueUs, m_clock->nowUs());
+    m_ops.push_back({Op::Kind::Line, key, high, 0});
 }
 
-// A board call happens at the due time; what follows is timed from the moment it was made.
-void Keyer::setLine(quint8 line, bool state) {
-    settle();
-    const qint64 at = m_clock->nowUs();
-    if (m_hooks.setIOState)
-        m_hooks.setIOState(line, state);
-    m_dueUs = at;
-}
-
-void Keyer::keyElement(int ms) {
-    setLine(KeyLine, true);
-    m_dueUs += qint64(ms) * 1000;
-    setLine(KeyLine, false);
+void Keyer::queueWait(qint64 ms) {
+    if (!busy())
+        m_dueUs = qMax(m_dueUs, m_clock->nowUs());
+    m_ops.push_back({Op::Kind::Wait, true, false, ms});
 }
 
 void Keyer::KeyDash() {
-    keyElement(DashLength(DotLength));
+    queueLine(true, true);
+    queueWait(DashLength(DotLength));
+    queueLine(true, false);
+    play();
 }
 
 void Keyer::KeyDot() {
-    keyElement(DotLength);
-}
-
-// Within a transmission every call leaves the due time at the moment it was made, so a gap
-// after a key-up counts from the key-up itself (not from when the library answered). Outside
-// one the due time may be long past, and a gap starts now at the earliest.
-qint64 Keyer::gapStart() {
-    return m_depth > 0 ? m_dueUs : qMax(m_dueUs, m_clock->nowUs());
+    queueLine(true, true);
+    queueWait(DotLength);
+    queueLine(true, false);
+    play();
 }
 
 void Keyer::ElementGap() {
-    m_dueUs = gapStart() + qint64(DotLength) * 1000;
+    queueWait(DotLength);
+    play();
 }
 
 void Keyer::CharGap() {
-    m_dueUs = gapStart() + qint64(2 * DotLength) * 1000;
+    queueWait(2 * qint64(DotLength));
+    play();
 }
 
 void Keyer::PlayCode(const QString& Code) {
@@ -148,163 +144,319 @@ void Keyer::SendMorseChar(const QString& Ch) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// A transmission
+// The machine
 
-void Keyer::rig(bool ok) {
-    if (!ok)
-        throw Failed{};
+// Runs every step that is due, then asks the timer for the next one. Steps queued while it
+// runs are taken by the same loop.
+void Keyer::play() {
+    if (m_inStep)
+        return;
+    m_inStep = true;
+    for (;;) {
+        if (!m_ops.empty() && m_ops.front().kind == Op::Kind::Wait) {
+            m_dueUs += m_ops.front().us * 1000;
+            m_ops.pop_front();
+            continue;
+        }
+        if (m_ops.empty() && m_stage == Stage::Idle)
+            break;
+        if (!due())
+            break;
+        if (!m_ops.empty()) {
+            const Op op = m_ops.front();
+            m_ops.pop_front();
+            setLine(op.key, op.high);
+        } else {
+            step();
+        }
+    }
+    m_inStep = false;
+}
+
+bool Keyer::due() {
+    if (m_clock->nowUs() >= m_dueUs)
+        return true;
+    if (m_blocking) {
+        m_clock->sleepUntilUs(m_dueUs);
+        return true;
+    }
+    m_timer->callAt(m_dueUs, [this] { play(); });
+    return false;
+}
+
+// A line changes at its due time; what follows is timed from the moment the call was made.
+void Keyer::setLine(bool key, bool high) {
+    const qint64 at = m_clock->nowUs();
+    if (m_board)
+        m_board->setLine(key ? BoardLine::Key : BoardLine::Transmit, high);
+    m_dueUs = at;
+    if (key)
+        m_keyDown = high;
+}
+
+template <class Call> bool Keyer::rigCall(Call call) {
+    const bool ok = call();
+    m_dueUs = m_clock->nowUs();
+    return ok;
+}
+
+// The toggle sends PTT to the transceiver RigPort names; when it names none, nothing is sent
+// and nothing can have failed.
+bool Keyer::toggleAddressesRig() const {
+    return m_rig && ComOf(m_rig->rigPort()) != 0;
+}
+
+Transceiver* Keyer::transceiver(int com) const {
+    return m_rig ? m_rig->transceiver(com) : nullptr;
+}
+
+bool Keyer::txRx() const {
+    return m_rig && m_rig->txRx();
+}
+
+void Keyer::step() {
+    switch (m_stage) {
+    case Stage::Idle:
+        break;
+    case Stage::Start:
+        start();
+        break;
+    case Stage::TransmitterOn:
+        transmitterOn();
+        break;
+    case Stage::NextCharacter: {
+        Pass& pass = m_passes.back();
+        if (++pass.i > pass.text.size())
+            m_stage = Stage::EndOfText;
+        else if (pass.text[pass.i - 1] == QLatin1Char('"'))
+            m_stage = Stage::AfterCharacter; // skipped: no start is taken before it either
+        else
+            m_stage = Stage::CharacterInHand;
+        break;
+    }
+    case Stage::CharacterInHand:
+        // Where a start that came in meanwhile is taken; the character waits for its end.
+        if (m_startsWaiting > 0) {
+            --m_startsWaiting;
+            m_stage = Stage::Start;
+            break;
+        }
+        SendMorseChar(QString(m_passes.back().text[m_passes.back().i - 1]));
+        m_stage = Stage::AfterCharacter;
+        break;
+    case Stage::AfterCharacter:
+        afterCharacter();
+        break;
+    case Stage::LoopCheck:
+        loopCheck();
+        break;
+    case Stage::ClosingSent:
+        LoopStopRequested = false;
+        m_stage = Stage::EndOfText;
+        break;
+    case Stage::EndOfText:
+        endOfText();
+        break;
+    case Stage::ReleaseTxRx:
+        releaseTxRx();
+        break;
+    case Stage::ReleaseCom1:
+        releaseCom1();
+        break;
+    case Stage::ReleaseCom2:
+        releaseCom2();
+        break;
+    }
 }
 
 void Keyer::cmdsendClick() {
-    const std::shared_ptr<bool> alive = m_alive;
-    ++m_depth;
-    try {
-        transmit(alive);
-    } catch (const Gone&) {
-        return; // nothing of this object may be touched any more
-    } catch (...) {
-        // A failed step ends the transmission (and any it was started inside of). The
-        // outermost one lets the transmitter go; an inner one leaves that to the outer.
-        if (!*alive)
-            return;
-        SendingFlag = false;
-        if (m_depth == 1) {
-            try {
-                release();
-            } catch (...) {
-                if (!*alive)
-                    return;
-            }
-        }
+    if (busy()) {
+        ++m_startsWaiting;
+        return;
     }
-    --m_depth;
+    m_dueUs = qMax(m_dueUs, m_clock->nowUs());
+    m_stage = Stage::Start;
+    play();
 }
 
-void Keyer::transmit(const std::shared_ptr<bool>& alive) {
-    // 1. Transmitter on through the TxRx toggle.
-    settle();
-    const bool txOk = !m_hooks.setTxRx || m_hooks.setTxRx(true);
-    CheckAlive(alive);
-    m_dueUs = m_clock->nowUs();
-    rig(txOk);
+void Keyer::start() {
+    m_passes.push_back({});
 
-    // 2. Port 2: line 16 output, lines 17-23 input; then lines 16 and 17 as outputs.
-    settle();
-    if (m_hooks.setPortDir)
-        m_hooks.setPortDir(KeyPort, 1);
-    if (m_hooks.setIODir) {
-        m_hooks.setIODir(KeyLine, true);
-        m_hooks.setIODir(PttLine, true);
+    // Transmitter on through the TxRx toggle.
+    if (!rigCall([this] { return !m_rig || m_rig->setTxRx(true); }) && toggleAddressesRig())
+        return fail(
+            QStringLiteral("PTT on through the transmit toggle (%1)").arg(m_rig->rigPort()));
+
+    // The keying port: the key line output, the others input; then key and transmit lines
+    // as outputs.
+    if (m_board) {
+        m_board->setPortDirection(BoardPort::Keying, 1);
+        m_board->setLineDirection(BoardLine::Key, true);
+        m_board->setLineDirection(BoardLine::Transmit, true);
     }
     m_dueUs = m_clock->nowUs();
 
-    // 3.
     DotLength = DotLengthFor(SpeedIndex);
     if (DotLength == 0)
         DotLength = DotLengthFor(SpeedIndex = 2);
 
-    // 4. An empty text leaves the transmitter keyed until the operator releases TxRx.
+    // An empty text leaves the transmitter keyed until the operator releases TxRx.
     const QString text = TXTSel ? Text1 : Text6;
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        m_passes.pop_back();
+        m_stage = m_passes.empty() ? Stage::Idle : Stage::CharacterInHand;
+        if (m_stage == Stage::Idle && m_startsWaiting > 0) {
+            --m_startsWaiting;
+            m_stage = Stage::Start;
+        }
         return;
+    }
 
-    // 5.
     SendingFlag = true;
+    m_passes.back().text = TrimSpaces(text);
 
-    // 6. Transmitter on, by the rig in use.
-    const QString port = m_hooks.rigPort ? m_hooks.rigPort() : Program().RigPort;
-    if (port == QLatin1String("Com1")) {
-        const bool ft991 = m_hooks.ft991 && m_hooks.ft991();
-        settle();
-        bool ok = true;
-        if (!ft991) {
-            ok = !m_hooks.writeFrame || m_hooks.writeFrame(1, PttFrame(true));
-        } else {
-            ok = !m_hooks.sendTransmitText || m_hooks.sendTransmitText();
-            CheckAlive(alive);
-        }
-        m_dueUs = m_clock->nowUs();
-        rig(ok);
-        setLine(PttLine, true);
-    } else if (port == QLatin1String("Com2")) {
-        settle();
-        const bool ok = !m_hooks.writeFrame || m_hooks.writeFrame(2, PttFrame(true));
-        m_dueUs = m_clock->nowUs();
-        rig(ok);
+    // Transmitter on by the rig in use; some transceivers take their command after a pause.
+    m_keyingCom = m_rig ? ComOf(m_rig->rigPort()) : 1;
+    if (m_keyingCom == 1) {
+        if (Transceiver* t = transceiver(1))
+            queueWait(t->keyingDelayMs());
     }
-
-    // 7.
-    sendText(text, alive);
-
-    // 8-10. A transmission started inside another leaves the transmitter to the outer one,
-    // which is still keying.
-    if (m_depth == 1)
-        release();
+    m_stage = Stage::TransmitterOn;
 }
 
-void Keyer::sendText(const QString& whole, const std::shared_ptr<bool>& alive) {
-    const QString text = TrimSpaces(whole);
-    const qsizetype length = text.size();
-    for (qsizetype i = 1; i <= length; ++i) {
-        const QChar ch = text[i - 1];
-        if (ch != QLatin1Char('"')) {
-            if (m_hooks.processEvents)
-                m_hooks.processEvents();
-            CheckAlive(alive);
-            SendMorseChar(QString(ch));
-        }
-        if (!SendingFlag)
-            break;
-        if (i == 20) {
-            CharGap();
-            CharGap();
-        }
-        if (i == length && CWloop) {
-            if (LoopStopRequested) {
-                for (const char* c : {" ", "p", "s", "e", " ", "k"})
-                    SendMorseChar(QString::fromLatin1(c));
-                LoopStopRequested = false;
-                break;
-            }
-            i = 0;
-            // Each pass lets the controls work, even for a text that keys nothing.
-            if (m_hooks.processEvents)
-                m_hooks.processEvents();
-            CheckAlive(alive);
-        }
+void Keyer::transmitterOn() {
+    if (m_keyingCom == 1) {
+        Transceiver* t = transceiver(1);
+        if (m_rig && !rigCall([t] { return t && t->keyTransmitter(true); }))
+            return fail(t ? QStringLiteral("transmitter on, ") + Describe(t, 1)
+                          : QStringLiteral("transmitter on: no transceiver on Com1"));
+        queueLine(false, true);
+    } else if (m_keyingCom == 2) {
+        Transceiver* t = transceiver(2);
+        if (m_rig && !rigCall([t] { return t && t->setPtt(true); }))
+            return fail(t ? QStringLiteral("PTT on, ") + Describe(t, 2)
+                          : QStringLiteral("PTT on: no transceiver on Com2"));
+    }
+    m_passes.back().startDue = m_dueUs;
+    m_stage = Stage::NextCharacter;
+}
+
+void Keyer::afterCharacter() {
+    if (!SendingFlag) {
+        m_stage = Stage::EndOfText;
+        return;
+    }
+    if (m_passes.back().i == 20) {
+        CharGap();
+        CharGap();
+    }
+    m_stage = Stage::LoopCheck;
+}
+
+void Keyer::loopCheck() {
+    Pass& pass = m_passes.back();
+    m_stage = Stage::NextCharacter;
+    if (pass.i != pass.text.size() || !CWloop)
+        return;
+    if (LoopStopRequested) {
+        for (const char* c : {" ", "p", "s", "e", " ", "k"})
+            SendMorseChar(QString::fromLatin1(c));
+        m_stage = Stage::ClosingSent;
+        return;
+    }
+    pass.i = 0;
+    // A pass that took no time (nothing in it is keyed) waits a dot before the next, so that
+    // repeating it neither blocks the window nor spins.
+    if (m_dueUs == pass.startDue)
+        m_dueUs += qint64(DotLength) * 1000;
+    pass.startDue = m_dueUs;
+}
+
+void Keyer::endOfText() {
+    m_passes.pop_back();
+    // A transmission taken inside another leaves the transmitter to the outer one, which goes
+    // on with the character it had in hand.
+    if (!m_passes.empty()) {
+        m_stage = Stage::CharacterInHand;
+        return;
+    }
+    // The release.
+    queueLine(false, false);
+    m_stage = Stage::ReleaseTxRx;
+}
+
+// An error ends the transmission at that point; the transmitter is released all the same.
+void Keyer::fail(const QString& what) {
+    qCWarning(lcKeyer, "%s failed: transmission ended", qPrintable(what));
+    SendingFlag = false;
+    endOfText();
+}
+
+// The rest of the release: every step is tried even when one before it failed, so that
+// whatever can still be reached is switched back to receive.
+void Keyer::releaseTxRx() {
+    if (!rigCall([this] { return !m_rig || m_rig->setTxRx(false); }) && toggleAddressesRig())
+        qCWarning(lcKeyer, "PTT off through the transmit toggle (%s) failed",
+                  qPrintable(m_rig->rigPort()));
+    if (txRx()) {
+        m_stage = Stage::ReleaseCom2;
+        return;
+    }
+    if (m_rig)
+        m_rig->showTxRxReceive();
+    if (Transceiver* t = transceiver(1))
+        queueWait(t->keyingDelayMs());
+    m_stage = Stage::ReleaseCom1;
+}
+
+void Keyer::releaseCom1() {
+    Transceiver* t = transceiver(1);
+    if (t && !rigCall([t] { return t->keyTransmitter(false); }))
+        qCWarning(lcKeyer, "transmitter off, %s failed", qPrintable(Describe(t, 1)));
+    m_stage = Stage::ReleaseCom2;
+}
+
+void Keyer::releaseCom2() {
+    if (!txRx()) {
+        if (m_rig)
+            m_rig->showTxRxReceive();
+        Transceiver* t = transceiver(2);
+        if (t && !rigCall([t] { return t->setPtt(false); }))
+            qCWarning(lcKeyer, "PTT off, %s failed", qPrintable(Describe(t, 2)));
+    }
+    m_stage = Stage::Idle;
+    // A start that found no character left to go before begins now.
+    if (m_startsWaiting > 0) {
+        --m_startsWaiting;
+        m_stage = Stage::Start;
     }
 }
 
-// Steps 8 to 10: every step is tried even when one before it failed, so that whatever can
-// still be reached is switched back to receive.
-void Keyer::release() {
-    const std::shared_ptr<bool> alive = m_alive;
-    setLine(PttLine, false);
-
-    auto call = [&](const std::function<bool()>& step) {
-        settle();
-        if (step)
-            step();
-        CheckAlive(alive);
-        m_dueUs = m_clock->nowUs();
-    };
-    auto txRx = [this] { return m_hooks.txRx && m_hooks.txRx(); };
-    auto green = [this] {
-        if (m_hooks.showTxRxReceive)
-            m_hooks.showTxRxReceive();
-    };
-
-    call([this] { return !m_hooks.setTxRx || m_hooks.setTxRx(false); });
-    const bool ft991 = m_hooks.ft991 && m_hooks.ft991();
-    if (!txRx()) {
-        green();
-        if (!ft991)
-            call([this] { return !m_hooks.writeFrame || m_hooks.writeFrame(1, PttFrame(false)); });
-        else
-            call([this] { return !m_hooks.sendReceiveText || m_hooks.sendReceiveText(); });
+void Keyer::endTransmission() {
+    if (!busy())
+        return;
+    m_timer->cancel();
+    m_startsWaiting = 0;
+    SendingFlag = false;
+    const bool releasing = m_stage == Stage::ReleaseTxRx || m_stage == Stage::ReleaseCom1 ||
+                           m_stage == Stage::ReleaseCom2;
+    // The transmit line is low already unless its change is still queued.
+    const bool transmitLinePending = m_stage == Stage::ReleaseTxRx && !m_ops.empty();
+    // Nothing was switched yet by a start that has not run, nor by primitives played alone.
+    const bool keyed = releasing || !m_passes.empty();
+    m_ops.clear();
+    m_passes.clear();
+    if (m_keyDown)
+        setLine(true, false);
+    if (!keyed) {
+        m_stage = Stage::Idle;
+        return;
     }
-    if (!txRx()) {
-        green();
-        call([this] { return !m_hooks.writeFrame || m_hooks.writeFrame(2, PttFrame(false)); });
-    }
+    if (!releasing || transmitLinePending)
+        setLine(false, false);
+    if (!releasing)
+        m_stage = Stage::ReleaseTxRx;
+    m_blocking = true;
+    play();
+    m_blocking = false;
 }

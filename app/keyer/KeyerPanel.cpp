@@ -1,19 +1,11 @@
 #include "KeyerPanel.h"
 
-#include "BoardLibrary.h"
 #include "Morse.h"
 #include "OptionGroup.h"
 #include "Settings.h"
 #include "WidgetHelpers.h"
 
-#ifdef FARSCAN_KEYER_HAS_RIG
-#include "RigCat.h"
-#include "RigPanel.h"
-#include "SerialPort.h"
-#endif
-
 #include <QAbstractButton>
-#include <QApplication>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -72,7 +64,6 @@ KeyerPanel::KeyerPanel(QWidget* parent) : QGroupBox(tr("CW"), parent) {
 KeyerController::KeyerController(KeyerPanel* panel, QObject* parent)
     : QObject(parent), m_panel(panel), m_keyer(std::make_unique<Keyer>()) {
     Keyer& k = *m_keyer;
-    k.hooks().processEvents = [] { QCoreApplication::processEvents(); };
     k.Text1 = panel->Text1()->text();
     k.Text6 = panel->Text6()->text();
     k.TXTSel = panel->TXTSel()->isChecked();
@@ -105,40 +96,15 @@ void KeyerController::speedSelected(int option) {
         SetBackColour(m_panel->OptSpeed()->button(option), Colours::Green);
 }
 
-void KeyerController::bindBoard(BoardLibrary& board) {
-    KeyerHooks& h = m_keyer->hooks();
-    BoardLibrary* b = &board;
-    h.setPortDir = [b](quint8 port, quint8 dir) { b->UsbSetPortDir(0, port, dir); };
-    h.setIODir = [b](quint8 line, bool output) { b->UsbSetIODir(0, line, output); };
-    h.setIOState = [b](quint8 line, bool state) { b->UsbSetIOState(0, line, state); };
+void KeyerController::bindBoard(StationBoard& board) {
+    m_keyer->setBoard(&board);
 }
 
-#ifdef FARSCAN_KEYER_HAS_RIG
-void KeyerController::bindRig(SerialPort* com1, SerialPort* com2, std::function<bool()> ft991) {
-    KeyerHooks& h = m_keyer->hooks();
-    h.ft991 = std::move(ft991);
-    h.writeFrame = [com1, com2](int com, const QByteArray& frame) {
-        return RigCat::Send(com == 1 ? com1 : com == 2 ? com2 : nullptr, frame);
-    };
-    h.sendTransmitText = [com1] { return RigCat::SendTransmitText(com1); };
-    h.sendReceiveText = [com1] { return RigCat::SendReceiveText(com1); };
+void KeyerController::bindRig(TransmitControl& rig) {
+    m_keyer->setRig(&rig);
 }
 
-void KeyerController::bindStation(RigStation& station, RigPanel& panel) {
-    RigControl* rig = &station.rig();
-    bindRig(rig->com1(), rig->com2(), [rig] { return rig->Check2 && rig->Check2(); });
-    KeyerHooks& h = m_keyer->hooks();
-    RigPanel* p = &panel;
-    h.setTxRx = [p](bool on) {
-        p->setTxRx(on);
-        return true;
-    };
-    h.txRx = [p] { return p->txRx(); };
-    h.showTxRxReceive = [p] { SetBackColour(p->txRxButton(), Colours::Green); };
-}
-#endif
-
-void KeyerController::load() {
+void KeyerController::load(const SettingsStore& SettingsTable) {
     using namespace Settings;
     int speed = int(SettingsTable[CwSpeedIndex].toInt(2));
     if (DotLengthFor(speed) == 0)
@@ -163,9 +129,10 @@ void KeyerController::load() {
     SetBackColour(m_panel->Text1(), Colours::Green);
 }
 
-void KeyerController::unload() {
+void KeyerController::unload(SettingsStore& SettingsTable) {
     using namespace Settings;
     m_keyer->cmdRXClick();
+    m_keyer->endTransmission();
     SettingsTable[CwSpeedIndex] = SettingValue::number(m_keyer->SpeedIndex);
     SettingsTable[CwTextSelect] = SettingValue::boolean(m_panel->TXTSel()->isChecked());
     SettingsTable[CwLoop] = SettingValue::boolean(m_panel->CWloop()->isChecked());

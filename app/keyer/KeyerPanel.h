@@ -9,13 +9,12 @@
 #include <QObject>
 #include <memory>
 
-class BoardLibrary;
 class OptionGroup;
-class RigPanel;
-class RigStation;
 class QLineEdit;
 class QPushButton;
-class SerialPort;
+class SettingsStore;
+class StationBoard;
+class TransmitControl;
 
 class KeyerPanel : public QGroupBox {
     Q_OBJECT
@@ -49,38 +48,27 @@ QColor SelectColour(bool on); // green for Text1, yellow for Text6
 class KeyerController : public QObject {
     Q_OBJECT
 public:
-    // Forwards the panel's clicks and edits to the keyer. The keyer processes the
-    // application's events between characters unless hooks().processEvents is replaced.
+    // Forwards the panel's clicks and edits to the keyer, which keys on the system clock.
     explicit KeyerController(KeyerPanel* panel, QObject* parent = nullptr);
     ~KeyerController() override;
 
     Keyer& keyer() { return *m_keyer; }
-    KeyerHooks& hooks() { return m_keyer->hooks(); }
 
-    // Binds the key and transmit lines to board 0 of a board library.
-    void bindBoard(BoardLibrary& board);
-#ifdef FARSCAN_KEYER_HAS_RIG
-    // Binds the transceivers: PTT frames to Com1/Com2, and the FT-991 texts to Com1 (with
-    // their one-second wait). ft991 reads the settings dialog's FT991 box of the Com1 row.
-    void bindRig(SerialPort* com1, SerialPort* com2, std::function<bool()> ft991);
-    // Binds everything of the rig side at once: the transceivers' ports and the FT991 box as
-    // the rig control has them, and the panel's TxRx toggle (its click sends PTT to the rig of
-    // RigPort and colours it; failures there are the rig control's to absorb). Both must
-    // outlive the controller.
-    void bindStation(RigStation& station, RigPanel& panel);
-#endif
+    // Binds the key and transmit lines to the station board, and the rig side (the
+    // transceivers and the transmit toggle). Both must outlive the controller.
+    void bindBoard(StationBoard& board);
+    void bindRig(TransmitControl& rig);
 
     // Load: selects the speed option from settings line 1 (1-3; anything else selects 2),
     // restores the two toggles with their colours from lines 2 and 3, puts line 5 into Text6,
     // colours Text6 yellow and Text1 green.
-    void load();
+    void load(const SettingsStore& settings);
     // First activation of the main window: characters are keyed from now on.
-    void activate() {
-        m_keyer->KeyerReady = true;
-    }
-    // Unload: writes settings lines 1 to 5 (speed index, the toggles, Text1, Text6) into the
-    // settings table. Also ends a transmission that is still running.
-    void unload();
+    void activate() { m_keyer->KeyerReady = true; }
+    // Unload: ends a transmission that is still running (the key goes up and the transmitter is
+    // released at once) and writes settings lines 1 to 5 (speed index, the toggles, Text1,
+    // Text6) into the settings table.
+    void unload(SettingsStore& settings);
 
 private:
     void speedSelected(int option);

@@ -3,50 +3,56 @@
 
 #include <gtest/gtest.h>
 
-#include <QRegularExpression>
-
 namespace {
 
-// The key line as "down <ms>" / "up <ms>" durations, from the first key-down to the last key-up.
-QStringList Pulses(const KeyerRun& run) {
-    QStringList out;
-    const std::vector<double> d = run.keyDurations();
-    for (size_t i = 0; i < d.size(); ++i)
-        out << QStringLiteral("%1 %2").arg(i % 2 == 0 ? "down" : "up").arg(d[i]);
-    return out;
-}
-
-// Pulses of a code at a dot length: each element then one element gap.
-QStringList CodePulses(const QString& code, int dot) {
-    QStringList out;
-    for (QChar c : code) {
-        if (c == QLatin1Char('0'))
-            break;
-        if (!out.isEmpty())
-            out << QStringLiteral("up %1").arg(dot);
-        out << QStringLiteral("down %1").arg(c == QLatin1Char('-') ? DashLength(dot) : dot);
-    }
-    return out;
-}
-
-// The time from the last key-up to line 17 going low: the tail of the transmission.
+// The time from the last key-up to the transmit line going low: the tail of the transmission.
 double Tail(const KeyerRun& run) {
-    double lastUp = -1, pttOff = -1;
+    double lastUp = -1, released = -1;
     for (const QString& l : run.schedule()) {
         const double t = l.section(QLatin1Char(' '), 0, 0).toDouble();
         if (l.endsWith(QLatin1String("UsbSetIOState(0,16,0)")))
             lastUp = t;
         if (l.endsWith(QLatin1String("UsbSetIOState(0,17,0)")))
-            pttOff = t;
+            released = t;
     }
-    return pttOff - lastUp;
+    return released - lastUp;
 }
 
-void Send(KeyerRun& run, const QString& text, int speed) {
-    run.keyer->Text6 = text;
-    run.keyer->OptSpeedClick(speed);
-    run.keyer->cmdsendClick();
+const QStringList StartOnCom1 = {
+    "0 TxRx on",
+    "0 Com1 00 00 00 00 08",
+    "0 UsbSetPortDir(0,2,1)",
+    "0 UsbSetIODir(0,16,1)",
+    "0 UsbSetIODir(0,17,1)",
+    "0 Com1 00 00 00 00 08",
+    "0 UsbSetIOState(0,17,1)",
+};
+
+// The release at a time: transmit line, toggle, then both transceivers' receive commands.
+QStringList ReleaseOnCom1(int ms) {
+    QStringList out;
+    for (const char* what : {"UsbSetIOState(0,17,0)", "TxRx off", "Com1 00 00 00 00 88",
+                             "Com1 00 00 00 00 88", "Com2 00 00 00 00 88"})
+        out << QStringLiteral("%1 %2").arg(ms).arg(QLatin1String(what));
+    return out;
 }
+
+// Collects the keyer's warnings.
+QStringList* g_warnings = nullptr;
+void CollectWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (g_warnings && type == QtWarningMsg &&
+        QLatin1String(context.category) == QLatin1String("farscan.keyer"))
+        *g_warnings << text;
+}
+struct WarningLog {
+    QStringList warnings;
+    QtMessageHandler previous;
+    WarningLog() : previous(qInstallMessageHandler(CollectWarnings)) { g_warnings = &warnings; }
+    ~WarningLog() {
+        g_warnings = nullptr;
+        qInstallMessageHandler(previous);
+    }
+};
 
 } // namespace
 
@@ -81,7 +87,7 @@ TEST(MorseTable, EveryCodeExactly) {
     }
 }
 
-TEST(TimingPrimitives, DashIsThreeAndAHalfDotsTiesToEven) {
+TEST(TimingPrimitives, DashTiesToEvenGapsAddUpAndCodesEnd) {
     EXPECT_EQ(DotLengthFor(1), 100);
     EXPECT_EQ(DotLengthFor(2), 75);
     EXPECT_EQ(DotLengthFor(3), 50);
@@ -95,53 +101,138 @@ TEST(TimingPrimitives, DashIsThreeAndAHalfDotsTiesToEven) {
     EXPECT_EQ(DashLength(5), 18); // 17.5
     EXPECT_EQ(DashLength(-75), -262);
 
+    // Played from outside a transmission: they start at once and follow one another.
     KeyerRun run;
-    ASSERT_TRUE(run.libraryLoaded());
     run.keyer->DotLength = 75;
     run.keyer->KeyDash();
     run.keyer->ElementGap();
     run.keyer->KeyDot();
     run.keyer->CharGap();
     run.keyer->KeyDot();
-    run.keyer->settle();
+    EXPECT_EQ(run.keyLine(), QStringList{"0 down"}); // the rest waits for its time
+    run.run();
     EXPECT_EQ(run.keyLine(),
               (QStringList{"0 down", "262 up", "337 down", "412 up", "562 down", "637 up"}));
     EXPECT_EQ(run.clock.now, 637000);
+    EXPECT_FALSE(run.keyer->busy());
+
+    // A code ends at its terminator with a character gap; without one, after twenty
+    // positions with no character gap. The dot after each shows where the code ended.
+    KeyerRun ended;
+    ended.keyer->DotLength = 50;
+    ended.keyer->PlayCode(QStringLiteral(".-0.-.-"));
+    ended.keyer->KeyDot();
+    ended.run();
+    EXPECT_EQ(Pulses(ended), (QStringList{"down 50", "up 50", "down 175", "up 150", "down 50"}));
+
+    KeyerRun unended;
+    unended.keyer->DotLength = 50;
+    unended.keyer->PlayCode(QString(25, QLatin1Char('.')));
+    unended.keyer->KeyDot();
+    unended.run();
+    EXPECT_EQ(unended.keyChanges(), 42);              // twenty dots and the one after
+    EXPECT_EQ(unended.keyLine().at(40), "2000 down"); // each dot with its gap, nothing more
+
+    // Speed options outside the three are ignored.
+    EXPECT_TRUE(run.keyer->OptSpeedClick(3));
+    EXPECT_FALSE(run.keyer->OptSpeedClick(0));
+    EXPECT_FALSE(run.keyer->OptSpeedClick(4));
+    EXPECT_EQ(run.keyer->SpeedIndex, 3);
 }
 
-TEST(Transmission, LetterEAtSeventyLpmWithTheWholeSequence) {
+TEST(Transmission, WholeSequenceForALetterCapitalsAndAnEmptyText) {
+    // "e" at "70 lpm": 50 ms down, 50 ms element gap, 100 ms character gap.
     KeyerRun run;
-    ASSERT_TRUE(run.libraryLoaded());
-    Send(run, QStringLiteral("e"), 3);
-    EXPECT_EQ(run.schedule(), (QStringList{
-                                  "0 TxRx on",
-                                  "0 Com1 00 00 00 00 08",
-                                  "0 UsbSetPortDir(0,2,1)",
-                                  "0 UsbSetIODir(0,16,1)",
-                                  "0 UsbSetIODir(0,17,1)",
-                                  "0 Com1 00 00 00 00 08",
-                                  "0 UsbSetIOState(0,17,1)",
-                                  "0 UsbSetIOState(0,16,1)",
-                                  "50 UsbSetIOState(0,16,0)",
-                                  "200 UsbSetIOState(0,17,0)",
-                                  "200 TxRx off",
-                                  "200 Com1 00 00 00 00 88",
-                                  "200 Com1 00 00 00 00 88",
-                                  "200 Com2 00 00 00 00 88",
-                              }));
-    EXPECT_FALSE(run.station.txRx);
-    EXPECT_TRUE(run.station.txRxGreen);
+    run.keyer->Text6 = QStringLiteral("e");
+    run.keyer->OptSpeedClick(3);
+    run.keyer->cmdsendClick();
+    // The click returns while the key is down; the rest runs from the timer.
+    EXPECT_TRUE(run.keyer->busy());
+    EXPECT_TRUE(run.board.level(BoardLine::Key));
+    EXPECT_TRUE(run.timer.pending());
+    run.run();
+    EXPECT_EQ(run.schedule(),
+              (StartOnCom1 + QStringList{"0 UsbSetIOState(0,16,1)", "50 UsbSetIOState(0,16,0)"} +
+               ReleaseOnCom1(200)));
+    EXPECT_FALSE(run.rig->txRx());
+    EXPECT_TRUE(run.txRxGreen);
+    EXPECT_FALSE(run.keyer->busy());
     EXPECT_EQ(run.keyer->depth(), 0);
+
+    // Capitals have no code: the transmitter is keyed on and off, nothing else.
+    KeyerRun capitals;
+    capitals.send(QStringLiteral("CQ"), 2);
+    EXPECT_EQ(capitals.schedule(), StartOnCom1 + ReleaseOnCom1(0));
+
+    // An empty text stops after the board set-up; the transmitter stays keyed by the toggle.
+    KeyerRun empty;
+    empty.keyer->TXTSel = true;
+    empty.keyer->Text1.clear();
+    empty.keyer->Text6 = QStringLiteral("e");
+    empty.keyer->cmdsendClick();
+    EXPECT_EQ(empty.schedule(), StartOnCom1.mid(0, 5));
+    EXPECT_TRUE(empty.rig->txRx());
+    EXPECT_FALSE(empty.keyer->SendingFlag);
+    EXPECT_FALSE(empty.keyer->busy());
+    EXPECT_FALSE(empty.timer.pending());
 }
 
-TEST(Transmission, CqAtSixtyLpm) {
-    KeyerRun run;
-    Send(run, QStringLiteral("cq"), 2);
-    QStringList expected = CodePulses(QStringLiteral("-.-."), 75);
-    expected << QStringLiteral("up 225"); // element gap and character gap
-    expected << CodePulses(QStringLiteral("--.-"), 75);
-    EXPECT_EQ(Pulses(run), expected);
-    EXPECT_EQ(Tail(run), 225);
+TEST(Transmission, TextRules) {
+    // "cq" at "60 lpm": a 262 ms dash, 75 ms gaps, 225 ms between the characters.
+    KeyerRun cq;
+    cq.send(QStringLiteral("cq"), 2);
+    EXPECT_EQ(Pulses(cq), CodePulses(QStringLiteral("-.-."), 75) + QStringList{"up 225"} +
+                              CodePulses(QStringLiteral("--.-"), 75));
+    EXPECT_EQ(Tail(cq), 225);
+
+    // A space is one character gap.
+    KeyerRun words;
+    words.send(QStringLiteral("e e"), 1);
+    EXPECT_EQ(Pulses(words), (QStringList{"down 100", "up 500", "down 100"}));
+
+    // Capitals, a tab and signs without a code play nothing and add no gap; so does a quote.
+    KeyerRun mixed;
+    mixed.send(QStringLiteral("eE\t#\"e"), 1);
+    EXPECT_EQ(Pulses(mixed), (QStringList{"down 100", "up 300", "down 100"}));
+
+    // Leading and trailing spaces are trimmed; so nothing is added before or after.
+    KeyerRun trimmed;
+    trimmed.send(QStringLiteral("  e  "), 1);
+    EXPECT_EQ(trimmed.keyLine(), (QStringList{"0 down", "100 up"}));
+    EXPECT_EQ(Tail(trimmed), 300);
+
+    // Twenty-five characters: a pause of two character gaps after the twentieth.
+    KeyerRun long25;
+    long25.send(QString(25, QLatin1Char('e')), 3);
+    const std::vector<double> d = long25.keyDurations();
+    ASSERT_EQ(d.size(), 49u);
+    for (size_t i = 1; i < d.size(); i += 2) {
+        const size_t character = (i + 1) / 2; // the gap after this character
+        EXPECT_EQ(d[i], character == 20 ? 350 : 150) << character;
+    }
+    // Twenty characters: the pause comes before the transmitter is released.
+    KeyerRun twenty;
+    twenty.send(QString(20, QLatin1Char('e')), 3);
+    EXPECT_EQ(Tail(twenty), 350);
+
+    // The toggle chooses the text.
+    KeyerRun selected;
+    selected.keyer->Text1 = QStringLiteral("t");
+    selected.keyer->TXTSel = true;
+    selected.send(QStringLiteral("e"), 1);
+    EXPECT_EQ(Pulses(selected), QStringList{"down 350"});
+
+    // Before the window is active nothing is keyed, but the transmitter is released.
+    KeyerRun notReady;
+    notReady.keyer->KeyerReady = false;
+    notReady.send(QStringLiteral("cq"), 1);
+    EXPECT_TRUE(notReady.keyLine().isEmpty());
+    EXPECT_FALSE(notReady.board.level(BoardLine::Transmit));
+    notReady.keyer->KeyerReady = true;
+    notReady.keyer->SendMorseChar(QString());
+    notReady.keyer->SendMorseChar(QStringLiteral("ee")); // not one character
+    EXPECT_FALSE(notReady.keyer->busy());
+    EXPECT_TRUE(notReady.keyLine().isEmpty());
 }
 
 TEST(Transmission, EveryCharacterAtEverySpeed) {
@@ -149,8 +240,7 @@ TEST(Transmission, EveryCharacterAtEverySpeed) {
     for (int speed = 1; speed <= 3; ++speed) {
         const int dot = DotLengthFor(speed);
         KeyerRun run;
-        run.keyer->CWloop = false;
-        Send(run, text, speed);
+        run.send(text, speed);
         QStringList expected;
         for (qsizetype i = 0; i < text.size(); ++i) {
             if (i > 0)
@@ -162,72 +252,16 @@ TEST(Transmission, EveryCharacterAtEverySpeed) {
     }
 }
 
-TEST(Transmission, SpaceIsACharacterGapAndOthersPlayNothing) {
-    KeyerRun words;
-    Send(words, QStringLiteral("e e"), 1);
-    EXPECT_EQ(Pulses(words), (QStringList{"down 100", "up 500", "down 100"}));
-
-    // Capitals, a tab and signs without a code play nothing and add no gap; so does a quote.
-    KeyerRun mixed;
-    Send(mixed, QStringLiteral("eE\t#\"e"), 1);
-    EXPECT_EQ(Pulses(mixed), (QStringList{"down 100", "up 300", "down 100"}));
-
-    // Leading and trailing spaces are trimmed; so nothing is added before or after.
-    KeyerRun trimmed;
-    Send(trimmed, QStringLiteral("  e  "), 1);
-    EXPECT_EQ(trimmed.keyLine(), (QStringList{"0 down", "100 up"}));
-    EXPECT_EQ(Tail(trimmed), 300);
-}
-
-TEST(Transmission, CapitalsKeyTheTransmitterOnlyAndQuotesProcessNoEvents) {
-    KeyerRun run;
-    Send(run, QStringLiteral("CQ"), 2);
-    EXPECT_TRUE(run.keyLine().isEmpty());
-    EXPECT_EQ(run.schedule(), (QStringList{
-                                  "0 TxRx on",
-                                  "0 Com1 00 00 00 00 08",
-                                  "0 UsbSetPortDir(0,2,1)",
-                                  "0 UsbSetIODir(0,16,1)",
-                                  "0 UsbSetIODir(0,17,1)",
-                                  "0 Com1 00 00 00 00 08",
-                                  "0 UsbSetIOState(0,17,1)",
-                                  "0 UsbSetIOState(0,17,0)",
-                                  "0 TxRx off",
-                                  "0 Com1 00 00 00 00 88",
-                                  "0 Com1 00 00 00 00 88",
-                                  "0 Com2 00 00 00 00 88",
-                              }));
-    EXPECT_EQ(run.processEventsCalls, 2);
-
-    KeyerRun quotes;
-    Send(quotes, QStringLiteral("\"e\""), 2);
-    EXPECT_EQ(quotes.processEventsCalls, 1);
-}
-
-TEST(Transmission, PauseAfterTheTwentiethCharacter) {
-    KeyerRun run;
-    Send(run, QStringLiteral("eeeeeeeeeeeeeeeeeeeeeeeee"), 3); // 25 characters
-    const std::vector<double> d = run.keyDurations();
-    ASSERT_EQ(d.size(), 49u);
-    for (size_t i = 1; i < d.size(); i += 2) {
-        const size_t character = (i + 1) / 2; // the gap after this character
-        EXPECT_EQ(d[i], character == 20 ? 350 : 150) << character;
-    }
-    // A twenty-character text: the pause comes before the end of the transmission.
-    KeyerRun twenty;
-    Send(twenty, QStringLiteral("eeeeeeeeeeeeeeeeeeee"), 3);
-    EXPECT_EQ(Tail(twenty), 350);
-}
-
-TEST(Transmission, LoopRepeatsUntilLoopStopThenSendsTheClosingGroup) {
-    KeyerRun run;
-    run.keyer->CWloop = true;
-    // "LoopStop" arrives during the third character of the second pass.
-    run.onProcessEvents = [&run](int call) {
-        if (call == 5) // two characters plus the restart of the pass, then two more
-            run.keyer->LoopStopClick();
-    };
-    Send(run, QStringLiteral("et"), 3);
+TEST(Transmission, LoopStopAndReceiveEndItWhileTheTimerRuns) {
+    // Loop Stop during the second pass: that pass finishes, then " pse k" and the release.
+    KeyerRun loop;
+    loop.keyer->CWloop = true;
+    loop.keyer->Text6 = QStringLiteral("et");
+    loop.keyer->OptSpeedClick(3);
+    loop.keyer->cmdsendClick();
+    loop.run([&loop] { return loop.keyChanges() == 5; }); // the second pass's "e" is down
+    loop.keyer->LoopStopClick();
+    loop.run();
     QStringList expected = {"down 50", "up 150", "down 175", "up 150", // first pass
                             "down 50", "up 150", "down 175",           // second pass
                             "up 250"};                                 // gap, then " "
@@ -235,228 +269,219 @@ TEST(Transmission, LoopRepeatsUntilLoopStopThenSendsTheClosingGroup) {
     expected << CodePulses(MorseCode(QLatin1Char('s')), 50) << QStringLiteral("up 150");
     expected << CodePulses(MorseCode(QLatin1Char('e')), 50) << QStringLiteral("up 250");
     expected << CodePulses(MorseCode(QLatin1Char('k')), 50);
-    EXPECT_EQ(Pulses(run), expected);
-    EXPECT_FALSE(run.keyer->LoopStopRequested);
-    EXPECT_EQ(run.lastState(17), 0);
-    EXPECT_FALSE(run.station.txRx);
-}
+    EXPECT_EQ(Pulses(loop), expected);
+    EXPECT_EQ(Tail(loop), 150);
+    EXPECT_FALSE(loop.keyer->LoopStopRequested);
+    EXPECT_FALSE(loop.board.level(BoardLine::Transmit));
+    EXPECT_FALSE(loop.rig->txRx());
 
-TEST(Transmission, ReceiveButtonStopsAfterTheCharacterBeingSent) {
-    KeyerRun run;
-    run.onProcessEvents = [&run](int call) {
-        if (call == 3)
-            run.keyer->cmdRXClick(); // arrives before the third character is keyed
-    };
-    Send(run, QStringLiteral("eeeeee"), 1);
-    EXPECT_EQ(run.keyLine().size(), 6); // three characters
-    EXPECT_FALSE(run.keyer->SendingFlag);
-    EXPECT_EQ(run.lastState(17), 0);
-    EXPECT_FALSE(run.station.txRx);
+    // RX while the third character is keyed: it is finished, then the transmitter released.
+    KeyerRun rx;
+    rx.keyer->Text6 = QStringLiteral("eeeeee");
+    rx.keyer->cmdsendClick();
+    rx.run([&rx] { return rx.keyChanges() == 5; });
+    rx.keyer->cmdRXClick();
+    rx.run();
+    EXPECT_EQ(rx.keyChanges(), 6);
+    EXPECT_EQ(Tail(rx), 225);
+    EXPECT_FALSE(rx.keyer->SendingFlag);
+    EXPECT_FALSE(rx.board.level(BoardLine::Transmit));
+    EXPECT_FALSE(rx.rig->txRx());
 
-    // In loop mode as well, and the loop ends even for a text that keys nothing.
+    // RX in the pause after a character (here in loop mode) ends it there.
+    KeyerRun gap;
+    gap.keyer->CWloop = true;
+    gap.keyer->Text6 = QStringLiteral("e");
+    gap.keyer->cmdsendClick();
+    gap.run([&gap] { return gap.keyChanges() == 4; });
+    gap.keyer->cmdRXClick();
+    gap.run();
+    EXPECT_EQ(gap.keyChanges(), 4);
+    EXPECT_FALSE(gap.board.level(BoardLine::Transmit));
+
+    // A loop whose text keys nothing waits a dot per pass, and RX ends it too.
     KeyerRun silent;
     silent.keyer->CWloop = true;
-    silent.onProcessEvents = [&silent](int call) {
-        if (call == 1000)
-            silent.keyer->cmdRXClick();
-    };
-    Send(silent, QStringLiteral("\"\""), 1);
-    EXPECT_EQ(silent.processEventsCalls, 1000);
-    EXPECT_EQ(silent.lastState(17), 0);
+    silent.keyer->Text6 = QStringLiteral("\"CQ\"");
+    silent.keyer->OptSpeedClick(1);
+    silent.keyer->cmdsendClick();
+    EXPECT_EQ(silent.run({}, 1000), 1000);
+    EXPECT_EQ(silent.clock.now, 1000 * 100 * 1000);
+    silent.keyer->cmdRXClick();
+    EXPECT_LT(silent.run(), 10);
+    EXPECT_FALSE(silent.keyer->busy());
+    EXPECT_FALSE(silent.board.level(BoardLine::Transmit));
+    EXPECT_TRUE(silent.keyLine().isEmpty());
 }
 
-TEST(Transmission, NotReadyKeysNothing) {
-    KeyerRun run;
-    run.keyer->KeyerReady = false;
-    Send(run, QStringLiteral("cq"), 1);
-    EXPECT_TRUE(run.keyLine().isEmpty());
-    EXPECT_EQ(run.lastState(17), 0);
-    run.keyer->KeyerReady = true;
-    run.keyer->SendMorseChar(QString());
-    run.keyer->SendMorseChar(QStringLiteral("ee")); // not one character
-    EXPECT_TRUE(run.keyLine().isEmpty());
-}
+TEST(RigCases, Ft991WaitsASecondEachWayCom2UsesItsFrameOthersNothing) {
+    KeyerRun ft991;
+    ft991.ft991 = true;
+    ft991.send(QStringLiteral("e"), 3);
+    EXPECT_EQ(ft991.schedule(), (QStringList{
+                                    "0 TxRx on",
+                                    "0 Com1 00 00 00 00 08",
+                                    "0 UsbSetPortDir(0,2,1)",
+                                    "0 UsbSetIODir(0,16,1)",
+                                    "0 UsbSetIODir(0,17,1)",
+                                    "1000 Com1 TX1;",
+                                    "1000 UsbSetIOState(0,17,1)",
+                                    "1000 UsbSetIOState(0,16,1)",
+                                    "1050 UsbSetIOState(0,16,0)",
+                                    "1200 UsbSetIOState(0,17,0)",
+                                    "1200 TxRx off",
+                                    "1200 Com1 00 00 00 00 88",
+                                    "2200 Com1 TX0;",
+                                    "2200 Com2 00 00 00 00 88",
+                                }));
 
-TEST(Transmission, EmptyTextLeavesTheTransmitterToTheOperator) {
-    KeyerRun run;
-    run.keyer->TXTSel = true;
-    run.keyer->Text1.clear();
-    run.keyer->Text6 = QStringLiteral("e");
-    run.keyer->cmdsendClick();
-    EXPECT_EQ(run.schedule(),
-              (QStringList{"0 TxRx on", "0 Com1 00 00 00 00 08", "0 UsbSetPortDir(0,2,1)",
-                           "0 UsbSetIODir(0,16,1)", "0 UsbSetIODir(0,17,1)"}));
-    EXPECT_TRUE(run.station.txRx);
-    EXPECT_FALSE(run.keyer->SendingFlag);
-    EXPECT_EQ(run.keyer->depth(), 0);
-}
-
-TEST(Transmission, TextSelectChoosesTheField) {
-    KeyerRun run;
-    run.keyer->Text1 = QStringLiteral("t");
-    run.keyer->Text6 = QStringLiteral("e");
-    run.keyer->TXTSel = true;
-    run.keyer->OptSpeedClick(1);
-    run.keyer->cmdsendClick();
-    EXPECT_EQ(Pulses(run), QStringList{"down 350"});
-}
-
-TEST(RigCases, Ft991OnCom1WaitsASecondEachWay) {
-    KeyerRun run;
-    run.station.ft991 = true;
-    Send(run, QStringLiteral("e"), 3);
-    EXPECT_EQ(run.schedule(), (QStringList{
-                                  "0 TxRx on",
-                                  "0 Com1 00 00 00 00 08",
-                                  "0 UsbSetPortDir(0,2,1)",
-                                  "0 UsbSetIODir(0,16,1)",
-                                  "0 UsbSetIODir(0,17,1)",
-                                  "1000 Com1 TX1;",
-                                  "1000 UsbSetIOState(0,17,1)",
-                                  "1000 UsbSetIOState(0,16,1)",
-                                  "1050 UsbSetIOState(0,16,0)",
-                                  "1200 UsbSetIOState(0,17,0)",
-                                  "1200 TxRx off",
-                                  "1200 Com1 00 00 00 00 88",
-                                  "2200 Com1 TX0;",
-                                  "2200 Com2 00 00 00 00 88",
-                              }));
-}
-
-TEST(RigCases, Com2UsesItsFrameAndNoTransmitLine) {
-    KeyerRun run;
-    run.station.rigPort = QStringLiteral("Com2");
-    Send(run, QStringLiteral("e"), 3);
-    EXPECT_EQ(run.schedule(), (QStringList{
-                                  "0 TxRx on",
-                                  "0 Com2 00 00 00 00 08",
-                                  "0 UsbSetPortDir(0,2,1)",
-                                  "0 UsbSetIODir(0,16,1)",
-                                  "0 UsbSetIODir(0,17,1)",
-                                  "0 Com2 00 00 00 00 08",
-                                  "0 UsbSetIOState(0,16,1)",
-                                  "50 UsbSetIOState(0,16,0)",
-                                  "200 UsbSetIOState(0,17,0)",
-                                  "200 TxRx off",
-                                  "200 Com2 00 00 00 00 88",
-                                  "200 Com1 00 00 00 00 88",
-                                  "200 Com2 00 00 00 00 88",
-                              }));
+    KeyerRun com2;
+    com2.state.RigPort = QStringLiteral("Com2");
+    com2.send(QStringLiteral("e"), 3);
+    EXPECT_EQ(com2.schedule(), (QStringList{
+                                   "0 TxRx on",
+                                   "0 Com2 00 00 00 00 08",
+                                   "0 UsbSetPortDir(0,2,1)",
+                                   "0 UsbSetIODir(0,16,1)",
+                                   "0 UsbSetIODir(0,17,1)",
+                                   "0 Com2 00 00 00 00 08",
+                                   "0 UsbSetIOState(0,16,1)",
+                                   "50 UsbSetIOState(0,16,0)",
+                                   "200 UsbSetIOState(0,17,0)",
+                                   "200 TxRx off",
+                                   "200 Com2 00 00 00 00 88",
+                                   "200 Com1 00 00 00 00 88",
+                                   "200 Com2 00 00 00 00 88",
+                               }));
 
     // A port name that is neither: nothing switches the transmitter, the text is still keyed.
     KeyerRun other;
-    other.station.rigPort = QStringLiteral("Com3");
-    Send(other, QStringLiteral("e"), 3);
-    EXPECT_EQ(other.keyLine().size(), 2);
-    EXPECT_EQ(other.schedule().filter(QStringLiteral("08")).size(), 1); // the toggle's only
+    other.state.RigPort = QStringLiteral("Com3");
+    other.send(QStringLiteral("e"), 3);
+    EXPECT_EQ(other.keyChanges(), 2);
+    EXPECT_TRUE(other.schedule().filter(QStringLiteral("08")).isEmpty());
+    EXPECT_FALSE(other.schedule().contains(QStringLiteral("0 UsbSetIOState(0,17,1)")));
 }
 
-TEST(Failures, ClosedPortEndsTheTransmissionAndReleasesTheTransmitter) {
+TEST(Failures, AFailedCommandEndsTheTransmissionReleasesAndIsLogged) {
     // The toggle reached the rig, then the keyer's own PTT frame failed.
+    WarningLog log;
     KeyerRun run;
-    int writes = 0;
-    KeyerHooks& h = run.keyer->hooks();
-    auto frame = h.writeFrame;
-    h.writeFrame = [&](int com, const QByteArray& bytes) {
-        return ++writes == 1 ? false : frame(com, bytes);
-    };
-    Send(run, QStringLiteral("eee"), 3);
+    run.com1.writesBeforeFailing = 1;
+    run.send(QStringLiteral("eee"), 3);
     EXPECT_TRUE(run.keyLine().isEmpty());
     EXPECT_FALSE(run.keyer->SendingFlag);
-    EXPECT_EQ(run.lastState(17), 0);
-    EXPECT_FALSE(run.station.txRx);
-    const QStringList tail = run.schedule().mid(5);
-    EXPECT_EQ(tail, (QStringList{"0 UsbSetIOState(0,17,0)", "0 TxRx off", "0 Com1 00 00 00 00 88",
-                                 "0 Com1 00 00 00 00 88", "0 Com2 00 00 00 00 88"}));
+    EXPECT_FALSE(run.board.level(BoardLine::Transmit));
+    EXPECT_FALSE(run.rig->txRx());
+    EXPECT_TRUE(run.txRxGreen);
+    // Com1 takes nothing more; Com2 still gets its receive frame.
+    EXPECT_EQ(run.schedule().mid(5),
+              (QStringList{"0 UsbSetIOState(0,17,0)", "0 TxRx off", "0 Com2 00 00 00 00 88"}));
     EXPECT_EQ(run.keyer->depth(), 0);
-}
+    ASSERT_FALSE(log.warnings.isEmpty());
+    EXPECT_TRUE(log.warnings.first().contains(QLatin1String("FT-847 on Com1")))
+        << qPrintable(log.warnings.first());
+    EXPECT_TRUE(log.warnings.first().contains(QLatin1String("transmission ended")));
 
-TEST(Failures, FailingWritesAtTheEndStillReachTheOtherRig) {
-    KeyerRun run;
-    run.station.rigPort = QStringLiteral("Com2");
-    run.onProcessEvents = [&run](int) { run.station.com1Open = false; }; // Com1 vanished
-    Send(run, QStringLiteral("e"), 3);
-    const QStringList s = run.schedule();
-    EXPECT_EQ(s.mid(s.size() - 3),
-              (QStringList{"200 Com2 00 00 00 00 88", "200 Com1 00 00 00 00 88 (closed)",
+    // Com1 vanishes during a transmission on Com2: the release still reaches Com2.
+    KeyerRun vanished;
+    vanished.state.RigPort = QStringLiteral("Com2");
+    vanished.keyer->Text6 = QStringLiteral("e");
+    vanished.keyer->OptSpeedClick(3);
+    vanished.keyer->cmdsendClick();
+    vanished.com1.close();
+    vanished.run();
+    EXPECT_EQ(vanished.schedule().mid(vanished.schedule().size() - 4),
+              (QStringList{"200 UsbSetIOState(0,17,0)", "200 TxRx off", "200 Com2 00 00 00 00 88",
                            "200 Com2 00 00 00 00 88"}));
-    EXPECT_EQ(run.lastState(17), 0);
 
-    // The transmit text fails: the rest of the release still runs.
+    // The FT-991's transmit text cannot be sent: the rest of the release still runs, with its
+    // pause.
     KeyerRun text;
-    text.station.ft991 = true;
-    text.station.com1Open = false;
-    Send(text, QStringLiteral("e"), 3);
+    text.ft991 = true;
+    text.com1.writesBeforeFailing = 1;
+    text.send(QStringLiteral("e"), 3);
     EXPECT_TRUE(text.keyLine().isEmpty());
-    EXPECT_EQ(text.lastState(17), 0);
-    EXPECT_FALSE(text.station.txRx);
-    EXPECT_TRUE(text.schedule().last().endsWith(QLatin1String("Com2 00 00 00 00 88")));
+    EXPECT_FALSE(text.board.level(BoardLine::Transmit));
+    EXPECT_FALSE(text.rig->txRx());
+    EXPECT_EQ(text.schedule().last(), QStringLiteral("2000 Com2 00 00 00 00 88"));
 }
 
-TEST(Reentry, StartDuringATransmissionKeepsTheTransmitterUntilTheOuterEnds) {
+TEST(Reentry, StartsDuringATransmissionAndEndingItEarly) {
+    // A start during the first character sends its text before the second; the transmitter is
+    // released once, at the end of the first.
     KeyerRun run;
-    run.onProcessEvents = [&run](int call) {
-        if (call == 2) {
-            run.keyer->Text6 = QStringLiteral("t");
-            run.keyer->cmdsendClick();
-            EXPECT_EQ(run.keyer->depth(), 1);
-        }
-    };
-    Send(run, QStringLiteral("ee"), 3);
-    // e, then the inner t, then the outer's second e.
+    run.keyer->Text6 = QStringLiteral("ee");
+    run.keyer->OptSpeedClick(3);
+    run.keyer->cmdsendClick();
+    run.keyer->Text6 = QStringLiteral("t");
+    run.keyer->cmdsendClick();
+    EXPECT_EQ(run.keyer->depth(), 1);
+    run.run([&run] { return run.keyer->depth() == 2; });
+    run.run();
     EXPECT_EQ(Pulses(run), (QStringList{"down 50", "up 150", "down 175", "up 150", "down 50"}));
     EXPECT_EQ(run.schedule().filter(QStringLiteral("UsbSetIOState(0,17,0)")).size(), 1);
-    EXPECT_EQ(run.lastState(17), 0);
+    EXPECT_FALSE(run.board.level(BoardLine::Transmit));
     EXPECT_EQ(run.keyer->depth(), 0);
 
-    // An inner failure stops the outer too, which then releases.
+    // A failure in the inner one stops the outer after its character in hand, then releases.
     KeyerRun failing;
-    failing.onProcessEvents = [&failing](int call) {
-        if (call == 2) {
-            failing.station.com1Open = false;
-            failing.keyer->cmdsendClick();
-        }
-    };
-    Send(failing, QStringLiteral("eeee"), 3);
-    EXPECT_EQ(failing.keyLine().size(), 4); // the first e and the outer's character in hand
-    EXPECT_EQ(failing.lastState(17), 0);
-    EXPECT_FALSE(failing.station.txRx);
+    failing.keyer->Text6 = QStringLiteral("eeee");
+    failing.keyer->OptSpeedClick(3);
+    failing.keyer->cmdsendClick();
+    failing.com1.close();
+    failing.keyer->cmdsendClick();
+    failing.run();
+    EXPECT_EQ(failing.keyChanges(), 4);
+    EXPECT_FALSE(failing.board.level(BoardLine::Transmit));
+    EXPECT_FALSE(failing.rig->txRx());
     EXPECT_EQ(failing.keyer->depth(), 0);
-}
 
-TEST(Reentry, KeyerDestroyedWhileSendingLetsTheLinesGo) {
-    KeyerRun run;
-    run.onProcessEvents = [&run](int call) {
-        if (call == 2)
-            run.keyer.reset();
-    };
-    run.keyer->Text6 = QStringLiteral("eee");
-    run.keyer->cmdsendClick();
-    EXPECT_EQ(run.keyer, nullptr);
-    EXPECT_EQ(run.lastState(16), 0);
-    EXPECT_EQ(run.lastState(17), 0);
-}
+    // A start during the last character comes after the release, as a transmission of its own.
+    KeyerRun after;
+    after.keyer->Text6 = QStringLiteral("e");
+    after.keyer->OptSpeedClick(3);
+    after.keyer->cmdsendClick();
+    after.keyer->cmdsendClick();
+    after.run();
+    EXPECT_EQ(after.schedule(),
+              (StartOnCom1 + QStringList{"0 UsbSetIOState(0,16,1)", "50 UsbSetIOState(0,16,0)"} +
+               ReleaseOnCom1(200) +
+               QStringList{"200 TxRx on", "200 Com1 00 00 00 00 08", "200 UsbSetPortDir(0,2,1)",
+                           "200 UsbSetIODir(0,16,1)", "200 UsbSetIODir(0,17,1)",
+                           "200 Com1 00 00 00 00 08", "200 UsbSetIOState(0,17,1)",
+                           "200 UsbSetIOState(0,16,1)", "250 UsbSetIOState(0,16,0)"} +
+               ReleaseOnCom1(400)));
 
-TEST(PlayCode, StopsAtTheTerminatorOrAfterTwentyPositions) {
-    KeyerRun run;
-    run.keyer->DotLength = 50;
-    run.keyer->PlayCode(QStringLiteral(".-0.-.-"));
-    run.keyer->settle();
-    EXPECT_EQ(Pulses(run), (QStringList{"down 50", "up 50", "down 175"}));
-    EXPECT_EQ(run.clock.now, (50 + 50 + 175 + 50 + 100) * 1000);
+    // Ended early (the window closes) with the key down: key up, transmitter released at once.
+    KeyerRun closing;
+    closing.keyer->Text6 = QStringLiteral("tttt");
+    closing.keyer->cmdsendClick();
+    closing.keyer->endTransmission();
+    EXPECT_EQ(
+        closing.schedule().mid(StartOnCom1.size()),
+        (QStringList{"0 UsbSetIOState(0,16,1)", "0 UsbSetIOState(0,16,0)"} + ReleaseOnCom1(0)));
+    EXPECT_FALSE(closing.keyer->busy());
+    EXPECT_FALSE(closing.timer.pending());
 
-    KeyerRun unended;
-    unended.keyer->DotLength = 50;
-    unended.keyer->PlayCode(QString(25, QLatin1Char('.')));
-    unended.keyer->settle();
-    EXPECT_EQ(unended.keyLine().size(), 40);       // twenty dots
-    EXPECT_EQ(unended.clock.now, 20 * 100 * 1000); // each with its gap, no character gap
-}
+    // An FT-991 still gets its receive command after its pause, waited for there and then.
+    KeyerRun closing991;
+    closing991.ft991 = true;
+    closing991.keyer->Text6 = QStringLiteral("tttt");
+    closing991.keyer->cmdsendClick();
+    closing991.run([&closing991] { return closing991.keyChanges() == 1; });
+    closing991.keyer->endTransmission();
+    EXPECT_EQ(
+        closing991.schedule().mid(closing991.schedule().size() - 6),
+        (QStringList{"1000 UsbSetIOState(0,16,0)", "1000 UsbSetIOState(0,17,0)", "1000 TxRx off",
+                     "1000 Com1 00 00 00 00 88", "2000 Com1 TX0;", "2000 Com2 00 00 00 00 88"}));
+    EXPECT_FALSE(closing991.timer.pending());
 
-TEST(Speed, OptionsOutsideTheThreeAreIgnored) {
-    Keyer keyer;
-    EXPECT_TRUE(keyer.OptSpeedClick(3));
-    EXPECT_FALSE(keyer.OptSpeedClick(0));
-    EXPECT_FALSE(keyer.OptSpeedClick(4));
-    EXPECT_EQ(keyer.SpeedIndex, 3);
+    // Destroyed while sending: the board lets the transmitter go.
+    KeyerRun destroyed;
+    destroyed.keyer->Text6 = QStringLiteral("eee");
+    destroyed.keyer->cmdsendClick();
+    destroyed.keyer.reset();
+    EXPECT_FALSE(destroyed.board.level(BoardLine::Key));
+    EXPECT_FALSE(destroyed.board.level(BoardLine::Transmit));
 }

@@ -1,66 +1,79 @@
-// The keyer against the board library itself (simulated board): the lines it sets are read back
-// through the library's C ABI while a transmission runs.
+// The keyer against the board library itself (simulated board), through the station board the
+// program uses over the library's C ABI: every line it sets is read back from the board.
 
-#include "BoardLibrary.h"
 #include "KeyerFixture.h"
 #include "KeyerPanel.h"
-#include "TestSupport.h"
+#include "PortivaBoard.h"
 
 #include <gtest/gtest.h>
 
-#include <QLibrary>
 #include <QLineEdit>
+#include <QPushButton>
 
 namespace {
-using GetIOState = unsigned char (*)(unsigned char, unsigned char, unsigned char*);
 
-int ReadLine(GetIOState get, int line) {
-    unsigned char state = 0xFF;
-    if (!get || !get(0, quint8(line), &state))
-        return -1;
-    return state;
-}
+// The program's board, reading the keying port back after each line change.
+class ReadBackBoard : public StationBoard {
+public:
+    explicit ReadBackBoard(PortivaBoard& board) : m_board(board) {}
+    QStringList seen;
+
+    // Lines 16 (bit 0) and 17 (bit 1) of the keying port; -1 when the board does not answer.
+    int level(BoardLine line) {
+        const std::optional<quint8> levels = m_board.portLevels(quint8(BoardPort::Keying));
+        return levels ? (*levels >> (line.number() - 16)) & 1 : -1;
+    }
+
+    bool init() override { return m_board.init(); }
+    bool setLineDirection(BoardLine line, bool output) override {
+        return m_board.setLineDirection(line, output);
+    }
+    bool setLine(BoardLine line, bool high) override {
+        const bool ok = m_board.setLine(line, high);
+        seen << QStringLiteral("%1=%2 reads %3").arg(line.number()).arg(int(high)).arg(level(line));
+        return ok;
+    }
+    bool setPortDirection(BoardPort port, quint8 outputs) override {
+        return m_board.setPortDirection(port, outputs);
+    }
+    std::optional<quint8> portLevels(quint8 port) override { return m_board.portLevels(port); }
+    QString lastError() const override { return m_board.lastError(); }
+
+private:
+    PortivaBoard& m_board;
+};
+
 } // namespace
 
 TEST(KeyerOnBoard, LinesFollowTheKeyingAndEndReleased) {
     EnsureApplication();
     const EnvGuard simulated("PORTIVA_SIM", "1"); // one simulated board
-    QLibrary library(QStringLiteral(PORTIVA_LIBRARY_FILE));
-    ASSERT_TRUE(library.load()) << qPrintable(library.errorString());
-    auto get = reinterpret_cast<GetIOState>(library.resolve("UsbGetIOState"));
-    ASSERT_NE(get, nullptr);
+    BoardLibrary library(QStringLiteral(PORTIVA_LIBRARY_FILE));
+    PortivaBoard portiva(&library);
+    ASSERT_TRUE(portiva.init()) << qPrintable(portiva.lastError());
+    ReadBackBoard board(portiva);
 
-    BoardLibrary board(QStringLiteral(PORTIVA_LIBRARY_FILE));
-    ASSERT_TRUE(board.UsbInit(0));
-
+    VirtualClock clock;
+    ManualKeyerTimer timer(clock);
     KeyerPanel panel;
     KeyerController controller(&panel);
-    VirtualClock clock;
-    controller.keyer().setClock(&clock);
+    controller.keyer().setTiming(&clock, &timer);
     controller.bindBoard(board);
     controller.activate();
-
-    // Every line change is read back right after it was made; between characters the
-    // transmitter must be on and the key up.
-    KeyerHooks& h = controller.hooks();
-    auto set = h.setIOState;
-    QStringList seen;
-    h.setIOState = [&](quint8 line, bool state) {
-        set(line, state);
-        seen << QStringLiteral("%1=%2 reads %3").arg(line).arg(int(state)).arg(ReadLine(get, line));
-    };
-    int between = 0;
-    h.processEvents = [&] {
-        ++between;
-        EXPECT_EQ(ReadLine(get, 17), 1);
-        EXPECT_EQ(ReadLine(get, 16), 0);
-    };
     panel.Text6()->setText(QStringLiteral("et"));
-    controller.keyer().cmdsendClick();
+    panel.cmdsend()->click();
 
-    EXPECT_EQ(between, 2);
-    EXPECT_EQ(seen, (QStringList{"17=1 reads 1", "16=1 reads 1", "16=0 reads 0", "16=1 reads 1",
-                                 "16=0 reads 0", "17=0 reads 0"}));
-    EXPECT_EQ(ReadLine(get, 16), 0);
-    EXPECT_EQ(ReadLine(get, 17), 0);
+    // Between the characters the transmitter is on and the key up.
+    int between = 0;
+    while (timer.fire()) {
+        if (controller.keyer().busy() && board.level(BoardLine::Key) == 0) {
+            ++between;
+            EXPECT_EQ(board.level(BoardLine::Transmit), 1);
+        }
+    }
+    EXPECT_EQ(between, 2); // after each key-up
+    EXPECT_EQ(board.seen, (QStringList{"17=1 reads 1", "16=1 reads 1", "16=0 reads 0",
+                                       "16=1 reads 1", "16=0 reads 0", "17=0 reads 0"}));
+    EXPECT_EQ(board.level(BoardLine::Key), 0);
+    EXPECT_EQ(board.level(BoardLine::Transmit), 0);
 }

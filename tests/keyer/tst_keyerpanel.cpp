@@ -1,10 +1,7 @@
 #include "KeyerFixture.h"
 #include "KeyerPanel.h"
 #include "OptionGroup.h"
-#include "ProgramState.h"
-#include "RigPanel.h"
 #include "Settings.h"
-#include "TestSupport.h"
 #include "WidgetHelpers.h"
 
 #include <QAbstractButton>
@@ -19,6 +16,8 @@ QColor Back(QWidget* w) {
 QColor Base(QWidget* w) {
     return w->palette().color(QPalette::Base);
 }
+const QByteArray PttOn("\x00\x00\x00\x00\x08", 5);
+const QByteArray PttOff("\x00\x00\x00\x00\x88", 5);
 } // namespace
 
 class KeyerPanelTest : public QObject {
@@ -60,14 +59,15 @@ private slots:
 
     void loadRestoresSpeedTogglesAndText() {
         using namespace Settings;
+        SettingsStore settings;
         KeyerPanel panel;
         KeyerController controller(&panel);
-        SettingsTable[CwSpeedIndex] = SettingValue::number(3);
-        SettingsTable[CwTextSelect] = SettingValue::boolean(true);
-        SettingsTable[CwLoop] = SettingValue::number(-1);
-        SettingsTable[CwText1] = SettingValue::text(QStringLiteral("never read back"));
-        SettingsTable[CwText2] = SettingValue::text(QStringLiteral("test de q0abc"));
-        controller.load();
+        settings[CwSpeedIndex] = SettingValue::number(3);
+        settings[CwTextSelect] = SettingValue::boolean(true);
+        settings[CwLoop] = SettingValue::number(-1);
+        settings[CwText1] = SettingValue::text(QStringLiteral("never read back"));
+        settings[CwText2] = SettingValue::text(QStringLiteral("test de q0abc"));
+        controller.load(settings);
         QCOMPARE(panel.OptSpeed()->selected(), 3);
         QCOMPARE(controller.keyer().SpeedIndex, 3);
         QCOMPARE(Back(panel.OptSpeed()->button(3)), Colours::Green);
@@ -84,12 +84,12 @@ private slots:
         QCOMPARE(Base(panel.Text1()), Colours::Green);
 
         // Toggles off: red loop, yellow select. A speed outside 1-3 selects the second option.
-        SettingsTable[CwSpeedIndex] = SettingValue::number(7);
-        SettingsTable[CwTextSelect] = SettingValue::number(0);
-        SettingsTable[CwLoop] = SettingValue::boolean(false);
+        settings[CwSpeedIndex] = SettingValue::number(7);
+        settings[CwTextSelect] = SettingValue::number(0);
+        settings[CwLoop] = SettingValue::boolean(false);
         KeyerPanel second;
         KeyerController other(&second);
-        other.load();
+        other.load(settings);
         QCOMPARE(second.OptSpeed()->selected(), 2);
         QCOMPARE(other.keyer().SpeedIndex, 2);
         QCOMPARE(Back(second.TXTSel()), Colours::Yellow);
@@ -126,63 +126,46 @@ private slots:
         QCOMPARE(controller.keyer().Text1, QStringLiteral("abc"));
     }
 
-    void unloadWritesTheFirstFiveLines() {
-        using namespace Settings;
+    // Bound as the main window binds it: the station board and the rig control with its
+    // transmit toggle; virtual time keeps it quick, clicks go through the event loop.
+    void sendsThroughBoardAndRig() {
+        KeyerRun run;
         KeyerPanel panel;
         KeyerController controller(&panel);
-        QTest::mouseClick(panel.OptSpeed()->button(1), Qt::LeftButton);
-        panel.TXTSel()->setChecked(true);
-        panel.Text1()->setText(QStringLiteral("first"));
-        panel.Text6()->setText(QStringLiteral("second"));
-        controller.unload();
-        QCOMPARE(SettingsTable[CwSpeedIndex].toInt(), 1);
-        QCOMPARE(SettingsTable[CwTextSelect].toBool(), true);
-        QCOMPARE(SettingsTable[CwLoop].toBool(), false);
-        QCOMPARE(SettingsTable[CwText1].toText(), QStringLiteral("first"));
-        QCOMPARE(SettingsTable[CwText2].toText(), QStringLiteral("second"));
-        QCOMPARE(Settings::WrittenForm(SettingsTable[CwTextSelect]), QStringLiteral("#TRUE#"));
-    }
-
-    // The panel with the board library and the transceivers' ports bound as the main window
-    // binds them; virtual time keeps it quick.
-    void sendsThroughBoardAndPorts() {
-        KeyerRun run; // the recording board library
-        QVERIFY(run.libraryLoaded());
-        KeyerPanel panel;
-        KeyerController controller(&panel);
-        controller.keyer().setClock(&run.clock);
+        controller.keyer().setTiming(&run.clock, &run.timer);
         controller.bindBoard(run.board);
-        FakeSerialPort com1, com2;
-        com1.setPort(QStringLiteral("/dev/rig1"));
-        com2.setPort(QStringLiteral("/dev/rig2"));
-        QVERIFY(com1.open() && com2.open());
-        controller.bindRig(&com1, &com2, [] { return false; });
+        controller.bindRig(*run.rig);
         panel.Text6()->setText(QStringLiteral("e"));
         QTest::mouseClick(panel.OptSpeed()->button(3), Qt::LeftButton);
 
         // Not yet active: the transmitter is keyed on and off, no character.
         QTest::mouseClick(panel.cmdsend(), Qt::LeftButton);
+        run.run();
         QVERIFY(run.keyLine().isEmpty());
-        const QByteArray on("\x00\x00\x00\x00\x08", 5);
-        const QByteArray off("\x00\x00\x00\x00\x88", 5);
-        QCOMPARE(com1.written, on + off);
-        QCOMPARE(com2.written, off);
+        QCOMPARE(run.com1.written, PttOn + PttOn + PttOff + PttOff);
+        QCOMPARE(run.com2.written, PttOff);
 
+        // Active: the toggle is red while the character is keyed, green afterwards.
         controller.activate();
-        com1.written.clear();
-        com2.written.clear();
+        run.com1.written.clear();
+        run.com2.written.clear();
         QTest::mouseClick(panel.cmdsend(), Qt::LeftButton);
-        QCOMPARE(run.keyLine().size(), 2);
-        QCOMPARE(com1.written, on + off);
-        QCOMPARE(com2.written, off);
-        QCOMPARE(run.lastState(17), 0);
+        QVERIFY(run.rig->txRx() && !run.txRxGreen);
+        run.run();
+        QCOMPARE(run.keyChanges(), 2);
+        QCOMPARE(run.com1.written, PttOn + PttOn + PttOff + PttOff);
+        QCOMPARE(run.com2.written, PttOff);
+        QVERIFY(!run.rig->txRx() && run.txRxGreen);
+        QVERIFY(!run.board.level(BoardLine::Transmit));
 
-        // A receive click waiting in the queue is taken before the first character: that
-        // character is still sent, then the transmission ends.
+        // A receive click waiting in the queue is taken while the first character is keyed:
+        // that character is finished, then the transmission ends.
         panel.Text6()->setText(QStringLiteral("eeeee"));
         QMetaObject::invokeMethod(panel.cmdRX(), &QPushButton::click, Qt::QueuedConnection);
         QTest::mouseClick(panel.cmdsend(), Qt::LeftButton);
-        QCOMPARE(run.keyLine().size(), 4);
+        QCoreApplication::processEvents();
+        run.run();
+        QCOMPARE(run.keyChanges(), 4);
         QVERIFY(!controller.keyer().SendingFlag);
 
         // Loop mode with Loop Stop waiting: one pass, then the closing group.
@@ -190,64 +173,85 @@ private slots:
         QTest::mouseClick(panel.CWloop(), Qt::LeftButton);
         QMetaObject::invokeMethod(panel.LoopStop(), &QPushButton::click, Qt::QueuedConnection);
         QTest::mouseClick(panel.cmdsend(), Qt::LeftButton);
-        QCOMPARE(run.keyLine().size(), 4 + 2 + 2 * (4 + 3 + 1 + 3)); // e, then p s e k
+        QCoreApplication::processEvents();
+        run.run();
+        QCOMPARE(run.keyChanges(), 4 + 2 + 2 * (4 + 3 + 1 + 3)); // e, then p s e k
         QVERIFY(!controller.keyer().LoopStopRequested);
-        QCOMPARE(run.lastState(17), 0);
+        QVERIFY(!run.board.level(BoardLine::Transmit));
     }
 
-    // Bound to the rig side as the main window has it: the TxRx toggle of the rig panel.
-    void sendsThroughTheRigStation() {
-        KeyerRun run;
-        FakeSerialPort com1, com2, com3, com4;
+    // On the real clock and timer: the click returns at once and the window handles events
+    // while a dash is keyed.
+    void windowStaysResponsiveWhileSending() {
+        FakeBoard board;
+        ProgramState state;
+        FakeSerialPort com1, com2;
         com1.setPort(QStringLiteral("/dev/rig1"));
         com2.setPort(QStringLiteral("/dev/rig2"));
         QVERIFY(com1.open() && com2.open());
-        RigStation station(&com1, &com2, &com3, &com4, &run.board);
-        station.rig().Check2 = [] { return false; };
-        RigPanel rigPanel(&station);
-        Program().RigPort = QStringLiteral("Com1");
-
+        RigControl rig(state, &com1, &com2, nullptr);
         KeyerPanel panel;
         KeyerController controller(&panel);
-        controller.keyer().setClock(&run.clock);
-        controller.bindBoard(run.board);
-        controller.bindStation(station, rigPanel);
+        controller.bindBoard(board);
+        controller.bindRig(rig);
         controller.activate();
-        bool keyedWhileSending = false;
-        controller.hooks().processEvents = [&] {
-            keyedWhileSending = rigPanel.txRx() && Back(rigPanel.txRxButton()) == Colours::Red;
-        };
-        panel.Text6()->setText(QStringLiteral("e"));
-        QTest::mouseClick(panel.cmdsend(), Qt::LeftButton);
+        panel.Text6()->setText(QStringLiteral("t"));
+        QTest::mouseClick(panel.OptSpeed()->button(3), Qt::LeftButton);
 
-        QVERIFY(keyedWhileSending);
-        const QByteArray on("\x00\x00\x00\x00\x08", 5);
-        const QByteArray off("\x00\x00\x00\x00\x88", 5);
-        QCOMPARE(com1.written, on + on + off + off); // toggle, keyer, toggle, keyer
-        QCOMPARE(com2.written, off);
-        QVERIFY(!rigPanel.txRx());
-        QCOMPARE(Back(rigPanel.txRxButton()), Colours::Green);
-        QCOMPARE(run.keyLine().size(), 2);
-        QCOMPARE(run.lastState(17), 0);
+        QTest::mouseClick(panel.cmdsend(), Qt::LeftButton);
+        QVERIFY(controller.keyer().busy());
+        QVERIFY(board.level(BoardLine::Key));
+        bool handled = false;
+        bool keyDownWhenHandled = false;
+        QMetaObject::invokeMethod(
+            &panel,
+            [&] {
+                handled = true;
+                keyDownWhenHandled = board.level(BoardLine::Key);
+            },
+            Qt::QueuedConnection);
+        QVERIFY(QTest::qWaitFor([&] { return handled; }, 5000));
+        QVERIFY(keyDownWhenHandled); // during the 175 ms dash, not after it
+        QVERIFY(QTest::qWaitFor([&] { return !controller.keyer().busy(); }, 5000));
+        QCOMPARE(board.calls(),
+                 (QStringList{"UsbSetPortDir(0,2,1)", "UsbSetIODir(0,16,1)", "UsbSetIODir(0,17,1)",
+                              "UsbSetIOState(0,17,1)", "UsbSetIOState(0,16,1)",
+                              "UsbSetIOState(0,16,0)", "UsbSetIOState(0,17,0)"}));
+        QCOMPARE(com1.written, PttOn + PttOn + PttOff + PttOff);
+        QCOMPARE(com2.written, PttOff);
     }
 
-    void ft991TextsWithTheirOneSecondWaits() {
+    // Unload writes settings lines 1 to 5, and ends a transmission still running at once.
+    void unloadWritesTheFirstFiveLinesAndEndsATransmission() {
+        using namespace Settings;
         KeyerRun run;
         KeyerPanel panel;
         KeyerController controller(&panel);
+        controller.keyer().setTiming(&run.clock, &run.timer);
         controller.bindBoard(run.board);
-        FakeSerialPort com1, com2;
-        com1.setPort(QStringLiteral("/dev/rig1"));
-        QVERIFY(com1.open()); // Com2 stays closed: its PTT off fails at the end, harmlessly
-        controller.bindRig(&com1, &com2, [] { return true; });
+        controller.bindRig(*run.rig);
         controller.activate();
-        panel.Text6()->setText(QStringLiteral("e"));
-        QTest::mouseClick(panel.OptSpeed()->button(3), Qt::LeftButton);
+        QTest::mouseClick(panel.OptSpeed()->button(1), Qt::LeftButton);
+        panel.TXTSel()->setChecked(true);
+        panel.Text1()->setText(QStringLiteral("first"));
+        panel.Text6()->setText(QStringLiteral("second"));
         QTest::mouseClick(panel.cmdsend(), Qt::LeftButton);
-        QCOMPARE(com1.written, QByteArray("TX1;TX0;"));
-        QVERIFY(com2.written.isEmpty());
-        QCOMPARE(run.keyLine().size(), 2);
-        QCOMPARE(run.lastState(17), 0);
+        QVERIFY(run.board.level(BoardLine::Key));
+
+        SettingsStore settings;
+        controller.unload(settings);
+        QVERIFY(!controller.keyer().busy());
+        QVERIFY(!run.timer.pending());
+        QVERIFY(!run.board.level(BoardLine::Key));
+        QVERIFY(!run.board.level(BoardLine::Transmit));
+        QVERIFY(!run.rig->txRx());
+        QCOMPARE(run.com1.written, PttOn + PttOn + PttOff + PttOff);
+        QCOMPARE(settings[CwSpeedIndex].toInt(), 1);
+        QCOMPARE(settings[CwTextSelect].toBool(), true);
+        QCOMPARE(settings[CwLoop].toBool(), false);
+        QCOMPARE(settings[CwText1].toText(), QStringLiteral("first"));
+        QCOMPARE(settings[CwText2].toText(), QStringLiteral("second"));
+        QCOMPARE(Settings::WrittenForm(settings[CwTextSelect]), QStringLiteral("#TRUE#"));
     }
 };
 

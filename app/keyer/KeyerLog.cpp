@@ -1,0 +1,3 @@
+#include "KeyerLog.h"
+
+Q_LOGGING_CATEGORY(lcKeyer, "farscan.keyer")
