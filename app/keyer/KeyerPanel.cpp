@@ -42,6 +42,13 @@ KeyerPanel::KeyerPanel(QWidget* parent) : QGroupBox(tr("CW"), parent) {
     m_cmdsend = Button(QStringLiteral("cmdsend"), QStringLiteral("TX Start"), false, this);
     m_cmdRX = Button(QStringLiteral("cmdRX"), QStringLiteral("RX "), false, this);
     m_loopStop = Button(QStringLiteral("LoopStop"), QStringLiteral("Loop Stop"), false, this);
+    // The captions are terse; say what each does.
+    m_txtSel->setToolTip(tr("Which text TX Start sends: the upper one while off (yellow), the "
+                            "lower one while on (green)"));
+    m_cwLoop->setToolTip(tr("Repeat the text until Loop Stop or RX"));
+    m_loopStop->setToolTip(tr("End a repeating transmission: the current pass finishes, then "
+                              "\"pse k\" is sent"));
+    m_cmdRX->setToolTip(tr("Stop sending after the current character"));
     m_optSpeed = new OptionGroup(
         QStringLiteral("CW speed"),
         {QStringLiteral("50 lpm"), QStringLiteral("60 lpm"), QStringLiteral("70 lpm")}, this);

@@ -26,21 +26,25 @@ class KeyerPanelTest : public QObject {
 private slots:
     void initTestCase() { EnsureApplication(); }
 
-    void controlsNamesCaptionsAndDefaults() {
+    void controlsNamesCaptionsTooltipsAndDefaults() {
         KeyerPanel panel;
         KeyerController controller(&panel);
         struct Named {
             const char* name;
             const char* caption;
+            bool explained;
         };
-        for (const Named& n :
-             {Named{"TXTSel", "Sel"}, Named{"CWloop", "Loop"}, Named{"cmdsend", "TX Start"},
-              Named{"cmdRX", "RX "}, Named{"LoopStop", "Loop Stop"}}) {
+        for (const Named& n : {Named{"TXTSel", "Sel", true}, Named{"CWloop", "Loop", true},
+                               Named{"cmdsend", "TX Start", false}, Named{"cmdRX", "RX ", true},
+                               Named{"LoopStop", "Loop Stop", true}}) {
             auto* b = panel.findChild<QPushButton*>(QString::fromLatin1(n.name));
             QVERIFY2(b, n.name);
             QCOMPARE(b->text(), QString::fromLatin1(n.caption));
             QCOMPARE(b->accessibleName(), QString::fromLatin1(n.caption).trimmed());
+            if (n.explained)
+                QVERIFY2(b->toolTip().size() > 10, n.name);
         }
+        QVERIFY(panel.TXTSel()->toolTip().contains(QLatin1String("TX Start")));
         QVERIFY(panel.TXTSel()->isCheckable() && panel.CWloop()->isCheckable());
         QCOMPARE(panel.findChild<QLineEdit*>(QStringLiteral("Text6"))->text(),
                  QStringLiteral("cq cq de q0abc q0abc"));
