@@ -134,7 +134,9 @@ void SerialPort::dataArrived() {
     if (excess > 0) {
         dropBytes(excess);
         if (m_dropped == 0)
-            qCInfo(lcSerial, "%s: dropping input nobody reads", qPrintable(objectName()));
+            qCInfo(lcSerial, "%s: %s", qPrintable(objectName()),
+                   m_discard ? "dropping input nobody reads"
+                             : "more input than the reader takes: the oldest is dropped");
         m_dropped += excess;
         if (m_discard)
             return;

@@ -136,3 +136,59 @@ TEST(SerialPortPty, OpeningTwiceFails) {
 }
 
 } // namespace
+
+namespace {
+
+// A peer that never stops talking, talks without line ends, or goes away mid-run: a port nobody
+// reads drops what comes, a port that is read keeps no more than its bound (the newest bytes),
+// and a vanished peer closes the port with a reason instead of stopping anything.
+TEST(SerialPortPty, FloodsAreBoundedAndAVanishedPeerClosesThePort) {
+    EnsureApplication();
+    PtyPair ignoredPeer, readPeer;
+    ASSERT_TRUE(ignoredPeer.ok() && readPeer.ok());
+    auto ignored = CreateSystemSerialPort();
+    ignored->setObjectName(QStringLiteral("Com1"));
+    ignored->setPort(ignoredPeer.devicePath());
+    ignored->setDiscardInput(true);
+    auto read = CreateSystemSerialPort();
+    read->setObjectName(QStringLiteral("Com4"));
+    read->setPort(readPeer.devicePath());
+    read->setReceiveThreshold(1);
+    ASSERT_TRUE(ignored->open() && read->open());
+
+    // Four megabytes at each, one without a single line end, in pieces as a flooding rig
+    // sends them; the event loop keeps turning meanwhile.
+    QByteArray chunk(64 * 1024, 'x');
+    qint64 sent = 0;
+    int maxWaiting = 0;
+    for (int i = 0; i < 64; ++i) {
+        chunk[chunk.size() - 1] = char('A' + i % 26);
+        ASSERT_TRUE(ignoredPeer.write(chunk));
+        ASSERT_TRUE(readPeer.write(chunk));
+        sent += chunk.size();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        maxWaiting = std::max(maxWaiting, ignored->inBufferCount());
+        maxWaiting = std::max(maxWaiting, read->inBufferCount() - SerialPort::MaxPendingInput);
+    }
+    ASSERT_TRUE(WaitFor([&] { return ignored->droppedInput() == sent; }, 10000))
+        << ignored->droppedInput() << " of " << sent;
+    EXPECT_EQ(ignored->inBufferCount(), 0);
+    EXPECT_LE(maxWaiting, 0);
+    ASSERT_TRUE(
+        WaitFor([&] { return read->droppedInput() + read->inBufferCount() == sent; }, 10000));
+    EXPECT_LE(read->inBufferCount(), SerialPort::MaxPendingInput);
+    const QByteArray kept = read->readAll();
+    EXPECT_TRUE(kept.endsWith(char('A' + 63 % 26))) << "the newest bytes are the ones kept";
+    EXPECT_TRUE(read->write("AI1;"));
+    EXPECT_EQ(readPeer.readAvailable(), QByteArray("AI1;"));
+
+    // The peer goes away: the port closes with a reason, and everything after fails quietly.
+    readPeer.hangUp();
+    ASSERT_TRUE(WaitFor([&] { return !read->isOpen(); }, 5000));
+    EXPECT_EQ(read->lastEventKind(), SerialPort::CommEventKind::Error);
+    EXPECT_FALSE(read->lastError().isEmpty());
+    EXPECT_FALSE(read->write("AI1;"));
+    EXPECT_TRUE(read->readAll().isEmpty());
+}
+
+} // namespace

@@ -10,11 +10,13 @@
 #include "StationWindows.h"
 #include "TestSupport.h"
 
+#include "Weather.h"
 #include <QFile>
 #include <QLabel>
 #include <QLibrary>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
@@ -22,6 +24,7 @@
 #include <QTableView>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -356,20 +359,35 @@ private slots:
         put(3001, QStringLiteral("Outside Humidity"));
         put(3001 + 61, QStringLiteral("87%"));
         put(3101, QStringLiteral("Dew Point"));
-        put(3101 + 54, QStringLiteral("4.2 C"));
+        put(3101 + 54, QString::fromUtf8("4.2°C")); // Latin-1 on the wire, no charset given
         put(3201, QStringLiteral("Barometer"));
         put(3201 + 54, QStringLiteral("1013.2hPa"));
         put(3301, QStringLiteral("Average Wind Speed"));
         put(3301 + 62, QStringLiteral("12.0 km/h"));
         const QByteArray body = page.toLatin1();
+        bool endless = false;
+        qint64 endlessSent = 0;
         connect(&server, &QTcpServer::newConnection, &server, [&] {
             QTcpSocket* s = server.nextPendingConnection();
             ++requests;
-            connect(s, &QTcpSocket::readyRead, s, [s, body] {
+            connect(s, &QTcpSocket::readyRead, s, [&, s] {
                 s->readAll();
-                s->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                         QByteArray::number(body.size()) + "\r\n\r\n" + body);
-                s->disconnectFromHost();
+                if (!endless) {
+                    s->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                             QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    s->disconnectFromHost();
+                    return;
+                }
+                // A page that never ends: more whenever the last piece has gone out.
+                s->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n");
+                auto more = [&, s] {
+                    if (s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() == 0) {
+                        s->write(QByteArray(64 * 1024, 'w'));
+                        endlessSent += 64 * 1024;
+                    }
+                };
+                connect(s, &QTcpSocket::bytesWritten, s, more);
+                more();
             });
         });
         EnvGuard url("FARSCAN_WEATHER_URL", QByteArray("http://127.0.0.1:") +
@@ -395,8 +413,135 @@ private slots:
             auto* label = w.findChild<QLabel*>(QStringLiteral("Label28"));
             QVERIFY(WaitFor([&] { return !label->text().isEmpty(); }, 5000));
             QCOMPARE(requests, 1);
-            QCOMPARE(label->text(), QStringLiteral("87% : 4.2 C : 1013.2hPa : 12.0 km/h"));
+            QCOMPARE(label->text(), QString::fromUtf8("87% : 4.2°C : 1013.2hPa : 12.0 km/h"));
         }
+        {
+            // A page that never ends is given up past the cap; the label stays as it was.
+            ScratchDir dir;
+            SettingsStore file;
+            file.LoadSettings();
+            file[Settings::WeatherFetch] = SettingValue::boolean(true);
+            file.SaveSettings();
+            endless = true;
+            Station station;
+            MainWindow w(station.context(), TestOptions());
+            w.show();
+            QVERIFY(WaitFor([&] { return endlessSent > 4 * WeatherPageLimit; }, 20000) ||
+                    server.findChildren<QTcpSocket*>().isEmpty());
+            QVERIFY(WaitFor(
+                [&] {
+                    for (QTcpSocket* s : server.findChildren<QTcpSocket*>())
+                        if (s->state() == QAbstractSocket::ConnectedState)
+                            return false;
+                    return true;
+                },
+                20000));
+            QVERIFY(endlessSent < 64 * WeatherPageLimit);
+            QCOMPARE(w.findChild<QLabel*>(QStringLiteral("Label28"))->text(), QString());
+        }
+    }
+
+    // Locator, Enter, Enter: the first Enter computes the path and puts the heading into the
+    // rotor's heading box, over whatever was typed there, with the focus; the second turns the
+    // antenna to it.
+    void locatorEnterEnterTurnsTheAntenna() {
+        ScratchDir dir;
+        StationPorts ports;
+        SettingsStore file;
+        file.LoadSettings();
+        file[Settings::MyGrid] = SettingValue::text(QStringLiteral("JO62QM"));
+        file.SaveSettings();
+        Station station;
+        MainWindow w(station.context(), TestOptions());
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto* locator = w.findChild<QLineEdit*>(QStringLiteral("Locator"));
+        auto* heading = w.findChild<QLineEdit*>(QStringLiteral("Text160"));
+        QVERIFY(locator && heading);
+        QCOMPARE(w.findChildren<QLineEdit*>(QStringLiteral("Text160")).size(), 1);
+        heading->setText(QStringLiteral("abc"));
+        ports.rotor.readAvailable(100, 300);
+        locator->setFocus();
+        QTest::keyClicks(locator, QStringLiteral("jo31nf"));
+        QTest::keyClick(locator, Qt::Key_Return);
+        QCOMPARE(heading->text(), QStringLiteral("253"));
+        QVERIFY(heading->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(WithoutPolls(ports.rotor.readAvailable(300, 1500), kRotorPoll),
+                 QByteArray("AP1253\r;"));
+        QVERIFY(locator->hasFocus());
+    }
+
+    // Values that other windows change during the run (the GPS's locator, the settings
+    // dialog's callsign) are the ones written at exit; a save that fails keeps the window open
+    // and says so, and closing anyway is the user's choice.
+    void exitSavesTheProgramWideValuesOrSaysWhyNot() {
+        ScratchDir dir;
+        const QString path = dir.file(QStringLiteral("Farscan.txt"));
+        {
+            Station station;
+            MainWindow w(station.context(), TestOptions());
+            w.show();
+            station.state.ownLocator = QStringLiteral("IO91WM");
+            station.state.ownCallsign = QStringLiteral("Q0XYZ");
+            w.close();
+        }
+        QCOMPARE(FileLines(path).value(5), QByteArray("\"Q0XYZ\""));
+        QCOMPARE(FileLines(path).value(6), QByteArray("\"IO91WM\""));
+
+        // The file cannot be written (it is a folder now): the window stays and asks.
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Farscan.txt")));
+        Station station;
+        MainWindow w(station.context(), TestOptions());
+        w.show();
+        QVERIFY(!w.close());
+        QVERIFY(w.isVisible());
+        auto* box = w.findChild<QMessageBox*>(QStringLiteral("SaveFailedMessage"));
+        QVERIFY(box && box->isVisible());
+        QVERIFY(box->text().contains(QStringLiteral("Farscan.txt")));
+        QVERIFY(w.com(3)->isOpen() || !w.com(3)->lastError().isEmpty());
+        QAbstractButton* closeAnyway = nullptr;
+        for (QAbstractButton* b : box->buttons())
+            if (box->buttonRole(b) == QMessageBox::DestructiveRole)
+                closeAnyway = b;
+        QVERIFY(closeAnyway);
+        closeAnyway->click();
+        QTRY_VERIFY(!w.isVisible());
+        QVERIFY(QFileInfo(path).isDir());
+    }
+
+    // What is really connected, whatever a port label shows, and a Windows database named.
+    void statusLineAndAWindowsDatabase() {
+        ScratchDir dir;
+        StationPorts ports;
+        EnvGuard missing("FARSCAN_COM12", "/dev/farscan-no-such-port");
+        QTemporaryDir data;
+        QFile jet(QDir(data.path()).filePath(QStringLiteral("backup.mdb")));
+        QVERIFY(jet.open(QIODevice::WriteOnly));
+        jet.write(QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) + QByteArray(2048, '\0'));
+        jet.close();
+        EnvGuard dataDir("FARSCAN_DATA_DIR", data.path().toLocal8Bit());
+        Station station;
+        station.fake.missing = true;
+        MainWindow w(station.context(), TestOptions());
+        w.show();
+        const QString status = w.connectionStatus()->text();
+        QVERIFY2(status.contains(QStringLiteral("Com1 ") + ports.com1.devicePath() +
+                                 QStringLiteral(" open")),
+                 qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral("Com4 /dev/farscan-no-such-port failed:")),
+                 qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral("Board library missing")), qPrintable(status));
+        QCOMPARE(w.connectionStatus()->accessibleDescription(), status);
+        QMessageBox* message = nullptr;
+        for (QMessageBox* box : w.findChildren<QMessageBox*>())
+            if (box->text().contains(QStringLiteral("Jet")))
+                message = box;
+        QVERIFY(message);
+        QVERIFY(message->text().contains(jet.fileName()));
+        QCOMPARE(QFileInfo(jet.fileName()).size(), qint64(19 + 2048));
     }
 
     void terminationSignalClosesThroughUnload() {

@@ -82,8 +82,32 @@ QByteArray PtyPair::readAvailable(int quietMs, int maxMs) {
     return out;
 }
 
+void PtyPair::hangUp() {
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
+}
+
 bool PtyPair::write(const QByteArray& bytes) {
-    return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    // The terminal holds a few kilobytes: hand the rest over as the program reads, keeping its
+    // event loop turning meanwhile.
+    qsizetype done = 0;
+    QDeadlineTimer deadline(10000);
+    while (done < bytes.size() && m_master >= 0) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        pollfd p{m_master, POLLOUT, 0};
+        ::poll(&p, 1, 5);
+    }
+    return done == bytes.size();
 }
 
 EnvGuard::EnvGuard(const char* name, const QByteArray& value)

@@ -45,6 +45,8 @@ public:
     // until maxMs passed for a peer that never falls silent (a polling timer).
     QByteArray readAvailable(int quietMs = 200, int maxMs = 3000);
     bool write(const QByteArray& bytes);
+    // The peer goes away: its end closes, as when a USB adapter is pulled.
+    void hangUp();
 
 private:
     int m_master = -1;
