@@ -31,12 +31,14 @@ void Print(const QString& line) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("farscan-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(FARSCAN_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Simulated station for Farscan: two transceivers, the rotor controller and the "
         "elevation sensor on pseudo-terminals."));
     parser.addHelpOption();
+    parser.addVersionOption();
     QCommandLineOption envFile(QStringLiteral("env-file"),
                                QStringLiteral("Write the FARSCAN_COM<N> assignments to <file>."),
                                QStringLiteral("file"), QStringLiteral("farscan-sim.env"));

@@ -89,8 +89,27 @@ RigPanel::RigPanel(RigStation* station, QWidget* parent) : QWidget(parent), m_st
     m_optFT847->setObjectName(QStringLiteral("OptFT847"));
     m_optFT847->setButtonStyle(OptionGroup::ButtonStyle::Graphical);
     m_optFT847->setOrientation(Qt::Horizontal);
+    // The captions are terse: say what each button does.
+    const char* const presetTips[5] = {
+        QT_TR_NOOP("CW at 144.100 MHz on the first transceiver (the band's low end)"),
+        QT_TR_NOOP("144.200 MHz on the first transceiver"),
+        QT_TR_NOOP("USB at 144.900 MHz on the first transceiver"),
+        QT_TR_NOOP("Mode CW"),
+        QT_TR_NOOP("Mode SSB (USB)"),
+    };
+    for (int i = 1; i <= 5; ++i)
+        m_optFT847->button(i)->setToolTip(tr(presetTips[i - 1]));
+    m_optQRG->setToolTip(tr("Frequency step of the QRG + and QRG - buttons"));
+    static const char* const stepTips[4] = {QT_TR_NOOP("Steps of 10 Hz"),
+                                            QT_TR_NOOP("Steps of 100 Hz"),
+                                            QT_TR_NOOP("Steps of 1 kHz"),
+                                            QT_TR_NOOP("Steps of 10 kHz")};
+    for (int i = 1; i <= 4; ++i)
+        m_optQRG->button(i)->setToolTip(tr(stepTips[i - 1]));
     m_freqUp = Button(QStringLiteral("FreqUp"), QStringLiteral("QRG +"), tr("Tune up"), this);
     m_freqDwn = Button(QStringLiteral("FreqDwn"), QStringLiteral("QRG -"), tr("Tune down"), this);
+    m_freqUp->setToolTip(tr("Tune up one step; hold to keep tuning"));
+    m_freqDwn->setToolTip(tr("Tune down one step; hold to keep tuning"));
     m_txRx = Button(QStringLiteral("TxRx"), QStringLiteral("TX/RX"), tr("Transmit"), this);
     m_txRx->setCheckable(true);
     SetBackColour(m_txRx, Colours::Green);
@@ -190,7 +209,10 @@ RotorPanel::RotorPanel(RigStation* station, QWidget* parent) : QWidget(parent), 
     m_rotorStop = Button(QStringLiteral("RotorStop"), QStringLiteral("Rotor Stop"),
                          QStringLiteral("Rotor Stop"), this);
     m_text160 = Edit(QStringLiteral("Text160"), tr("Rotor heading"), this);
+    m_text160->setToolTip(tr("Heading in degrees (0-360); Enter turns the antenna there. The path "
+                             "computation fills it in."));
     m_text177 = Edit(QStringLiteral("Text177"), tr("Rotor controller entry"), this);
+    m_text177->setToolTip(tr("Second value for the rotor controller (0-999), sent with Enter"));
     m_eleUp =
         Button(QStringLiteral("eleup"), QStringLiteral(" Ele  up"), QStringLiteral("Ele up"), this);
     m_eleDwn = Button(QStringLiteral("eleDwn"), QStringLiteral(" Ele dwn"),
@@ -198,6 +220,8 @@ RotorPanel::RotorPanel(RigStation* station, QWidget* parent) : QWidget(parent), 
     m_eleAuto =
         Button(QStringLiteral("EleAuto"), QStringLiteral("Auto"), tr("Elevation hold"), this);
     m_eleAuto->setCheckable(true);
+    m_eleAuto->setToolTip(tr("Ele Auto: the elevation is held between 0.4 and 1.0 degrees. "
+                             "Ele manu: only the up and down buttons move it."));
     m_label1 = Label(QStringLiteral("Label1"), tr("Azimuth"), this);
     m_label30 = Label(QStringLiteral("Label30"), tr("Elevation"), this);
     m_label31 = Label(QStringLiteral("Label31"), tr("Temperature"), this);

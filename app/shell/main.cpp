@@ -46,7 +46,7 @@ void CloseOnTerminate(MainWindow* window) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Farscan"));
-    QApplication::setApplicationVersion(QStringLiteral("2.1.3"));
+    QApplication::setApplicationVersion(QStringLiteral(FARSCAN_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Beacon monitor and station control"));

@@ -544,6 +544,14 @@ private slots:
         QCOMPARE(QFileInfo(jet.fileName()).size(), qint64(19 + 2048));
     }
 
+    void versionOption() {
+        QProcess farscan;
+        farscan.start(QStringLiteral(FARSCAN_BINARY), {QStringLiteral("--version")});
+        QVERIFY(farscan.waitForFinished(20000));
+        QCOMPARE(farscan.exitCode(), 0);
+        QCOMPARE(farscan.readAllStandardOutput().trimmed(), QByteArray("Farscan 2.1.3"));
+    }
+
     void terminationSignalClosesThroughUnload() {
         ScratchDir dir;
         QProcess farscan;

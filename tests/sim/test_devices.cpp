@@ -224,6 +224,12 @@ TEST(SimProgram, PrintsItsDevicesWritesTheEnvFileAndEndsOnSigterm) {
     EnsureApplication();
     ScratchDir dir;
     const QString envFile = dir.file("station.env");
+    QProcess version;
+    version.start(QStringLiteral(FARSCAN_SIM_BINARY), {"--version"});
+    ASSERT_TRUE(version.waitForFinished(10000));
+    EXPECT_EQ(version.exitCode(), 0);
+    EXPECT_EQ(version.readAllStandardOutput().trimmed(), QByteArray("farscan-sim 2.1.3"));
+
     QProcess sim;
     sim.start(QStringLiteral(FARSCAN_SIM_BINARY), {"--env-file", envFile, "--rotor-speed", "30"});
     QByteArray out;
