@@ -109,7 +109,7 @@ TEST(DatabaseConnectionText, BuildsTheProgramsTextAndResolvesItAndTheMigrationTe
     EXPECT_EQ(ConnectionTextToPath(QStringLiteral("Data Source=;Mode=Read")), QString());
 
     // A folder with ";" or quotes in its name is quoted, and resolves to itself.
-    for (const QString odd : {QStringLiteral("/srv/a;b"), QStringLiteral("/srv/say \"hi\";x")}) {
+    for (const QString& odd : {QStringLiteral("/srv/a;b"), QStringLiteral("/srv/say \"hi\";x")}) {
         const QString text = BuildConnectionText(odd);
         EXPECT_TRUE(text.endsWith(QStringLiteral("\";Mode=Read|Write"))) << qPrintable(text);
         EXPECT_EQ(ConnectionTextToPath(text), QDir(odd).filePath(QStringLiteral("backup.mdb")))
