@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <algorithm>
 
 namespace {
 QLabel* Named(const QString& name, const QString& accessible, QWidget* parent) {
@@ -55,10 +56,15 @@ void SpectrumPicture::paintEvent(QPaintEvent*) {
 
     if (m_trace.size() > 1) {
         p.setRenderHint(QPainter::Antialiasing);
-        QPen pen(TraceColour, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        QPen pen(TraceColour, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::BevelJoin);
         pen.setCosmetic(true);
         p.setPen(pen);
-        p.drawPolyline(m_trace);
+        // In short runs: the raster engine outlines a long zigzag as one polygon and fills it in
+        // tens of milliseconds per block. Runs of 16 segments meet in their round caps, and at
+        // 1.5 pixels bevel joins inside a run look like round ones, at a tenth of the cost.
+        constexpr qsizetype kRun = 16;
+        for (qsizetype i = 0; i + 1 < m_trace.size(); i += kRun)
+            p.drawPolyline(m_trace.constData() + i, int(std::min(kRun + 1, m_trace.size() - i)));
     }
 }
 
