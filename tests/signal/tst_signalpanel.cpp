@@ -2,9 +2,13 @@
 // reference-level scroll bar, ClearMax, capture failures, and the main window showing the
 // simulated beacon (its picture is saved into the build folder for a person to look at).
 
-#include "BoardLibrary.h"
+#include "Clock.h"
+#include "Database.h"
+#include "FakeBoard.h"
 #include "MainWindow.h"
 #include "PacedSource.h"
+#include "ProgramState.h"
+#include "Settings.h"
 #include "SignalMonitor.h"
 #include "SignalPanel.h"
 #include "SignalTestUtil.h"
@@ -206,11 +210,16 @@ private slots:
         QTemporaryDir data;
         EnvGuard dataDir("FARSCAN_DATA_DIR", data.path().toLocal8Bit());
         EnvGuard audio("FARSCAN_AUDIO", "beacon");
-        BoardLibrary board(QStringLiteral("libportiva-not-installed.so.1"));
+        // What the program's main() hands the window, with a board that is not there.
+        SettingsStore settings;
+        ProgramState state;
+        FakeBoard board;
+        board.missing = true;
+        StationDatabase database;
+        SystemClock clock;
         MainWindowOptions options;
-        options.board = &board;
         options.video = false;
-        MainWindow w(options);
+        MainWindow w({settings, state, CreateSystemSerialPort, board, database, clock}, options);
         w.resize(1100, 760);
         w.show();
         auto* monitor = w.findChild<SignalMonitor*>();
