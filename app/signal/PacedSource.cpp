@@ -115,16 +115,27 @@ BeaconSource::BeaconSource(Options options, bool paced)
     m_marks.emplace_back(t, std::max(t + unit, m_options.periodSeconds));
 }
 
+namespace {
+// Raised-cosine keying edges inside the key-down interval [a, b).
+double Keyed(double t, double a, double b) {
+    if (t - a >= kEdgeSeconds && b - t >= kEdgeSeconds)
+        return 1.0;
+    const double rise = std::clamp((t - a) / kEdgeSeconds, 0.0, 1.0);
+    const double fall = std::clamp((b - t) / kEdgeSeconds, 0.0, 1.0);
+    return std::min(0.5 - 0.5 * std::cos(rise * kTwoPi / 2),
+                    0.5 - 0.5 * std::cos(fall * kTwoPi / 2));
+}
+} // namespace
+
+double BeaconSource::period() const {
+    return std::max(m_options.periodSeconds, m_marks.back().second);
+}
+
 double BeaconSource::envelope(double t) const {
-    t = std::fmod(t, std::max(m_options.periodSeconds, m_marks.back().second));
-    for (const auto& [a, b] : m_marks) {
-        if (t >= a && t < b) {
-            const double rise = std::clamp((t - a) / kEdgeSeconds, 0.0, 1.0);
-            const double fall = std::clamp((b - t) / kEdgeSeconds, 0.0, 1.0);
-            return std::min(0.5 - 0.5 * std::cos(rise * kTwoPi / 2),
-                            0.5 - 0.5 * std::cos(fall * kTwoPi / 2));
-        }
-    }
+    t = std::fmod(t, period());
+    for (const auto& [a, b] : m_marks)
+        if (t >= a && t < b)
+            return Keyed(t, a, b);
     return 0.0;
 }
 
@@ -151,26 +162,51 @@ bool BeaconSource::prepare(int sampleRate, QString*) {
 }
 
 double BeaconSource::gauss() {
+    if (m_haveSpare) {
+        m_haveSpare = false;
+        return m_spare;
+    }
     auto uniform = [this] {
         m_rng ^= m_rng << 13;
         m_rng ^= m_rng >> 7;
         m_rng ^= m_rng << 17;
         return (double(m_rng >> 11) + 0.5) / 9007199254740992.0;
     };
-    const double u1 = uniform();
-    const double u2 = uniform();
-    return std::sqrt(-2 * std::log(u1)) * std::cos(kTwoPi * u2);
+    // Box-Muller gives two values per pair of uniforms.
+    const double r = std::sqrt(-2 * std::log(uniform()));
+    const double a = kTwoPi * uniform();
+    m_spare = r * std::sin(a);
+    m_haveSpare = true;
+    return r * std::cos(a);
 }
 
 void BeaconSource::produce(std::int16_t* out, int count, std::int64_t first) {
     const double rate = sampleRate();
+    const double length = period();
+    // The position in the keying period and the carrier's phase advance sample by sample, and
+    // the key-down interval is followed along, rather than searched for at every sample.
+    double t = std::fmod(double(first) / rate, length);
+    double phase = std::fmod(m_options.carrierHz * double(first) / rate, 1.0);
+    const double phaseStep = std::fmod(m_options.carrierHz / rate, 1.0);
+    std::size_t mark = 0;
     for (int i = 0; i < count; ++i) {
-        const double t = double(first + i) / rate;
+        while (mark < m_marks.size() && m_marks[mark].second <= t)
+            ++mark;
+        const double keyed = mark < m_marks.size() && t >= m_marks[mark].first
+                                 ? Keyed(t, m_marks[mark].first, m_marks[mark].second)
+                                 : 0.0;
         const double noise = m_lowPass.run(m_highPass.run(gauss() * m_options.noiseAmplitude));
-        const double carrier = m_options.carrierAmplitude * envelope(t) *
-                               std::sin(kTwoPi * std::fmod(m_options.carrierHz * t, 1.0));
+        const double carrier = m_options.carrierAmplitude * keyed * std::sin(kTwoPi * phase);
         const double v = std::clamp((carrier + noise) * 32768.0, -32768.0, 32767.0);
         out[i] = std::int16_t(std::lrint(v));
+        t += 1 / rate;
+        if (t >= length) {
+            t -= length;
+            mark = 0;
+        }
+        phase += phaseStep;
+        if (phase >= 1)
+            phase -= 1;
     }
 }
 

@@ -64,7 +64,10 @@ private:
     Options m_options;
     std::vector<std::pair<double, double>> m_marks; // key-down intervals in seconds
     std::uint64_t m_rng;
+    bool m_haveSpare = false;
+    double m_spare = 0;
     double gauss();
+    double period() const;
     // The receiver's audio filter (high-pass near 300 Hz, low-pass near 2700 Hz) shapes the noise.
     struct Biquad {
         double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
