@@ -1,6 +1,7 @@
 #include "AudioCapture.h"
 
 #include "SignalAnalysis.h"
+#include "SignalLog.h"
 
 AudioCapture::AudioCapture(SourceFactory factory, Reporter report)
     : m_factory(std::move(factory)), m_report(std::move(report)) {}
@@ -13,20 +14,21 @@ bool AudioCapture::StartCapture() {
     if (m_running)
         return true;
     QString error;
-    if (!m_source && m_factory)
+    if (!m_source && m_factory) {
         m_source = m_factory(&error);
+        if (m_source && m_ready)
+            m_source->setReadyHandler(m_ready);
+    }
     if (!m_source) {
         if (error.isEmpty())
             error = QStringLiteral("No audio source.");
-        if (m_report)
-            m_report(error);
+        report(error);
         return false;
     }
     const int rate = int(LeadingNumber(SampleRateText));
     ++m_opens;
     if (!m_source->open(rate, CaptureBufferBytes, &error)) {
-        if (m_report)
-            m_report(error);
+        report(error);
         return false;
     }
     m_running = true;
@@ -45,8 +47,7 @@ bool AudioCapture::BlockDone() {
     QString error;
     if (m_source->failed(&error)) {
         StopCapture();
-        if (m_report)
-            m_report(error);
+        report(error);
         return false;
     }
     return m_source->poll();
@@ -54,4 +55,10 @@ bool AudioCapture::BlockDone() {
 
 const QByteArray& AudioCapture::Buffer() const {
     return m_running && m_source ? m_source->block() : m_empty;
+}
+
+void AudioCapture::report(const QString& text) {
+    qCWarning(lcSignal).noquote() << "audio capture failed:" << text;
+    if (m_report)
+        m_report(text);
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 // Block capture as the main window drives it: StartCapture opens the source for one block,
-// the 1 ms timer polls BlockDone(), the spectrum reads Buffer(), StopCapture closes the source,
-// and StartCapture opens it again for the next block. One block at a time, on one thread.
+// BlockDone() is polled when the source says a block may be complete, the spectrum reads
+// Buffer(), StopCapture closes the source, and StartCapture opens it again for the next block.
+// One block at a time, on one thread.
 
 #include "CaptureSource.h"
 
@@ -18,6 +19,10 @@ public:
 
     AudioCapture(SourceFactory factory, Reporter report);
     ~AudioCapture();
+
+    // Runs from the event loop when BlockDone() may have turned true or the source failed
+    // (see CaptureSource::setReadyHandler). Set before the first start.
+    void setReadyHandler(std::function<void()> handler) { m_ready = std::move(handler); }
 
     QString SampleRateText = QStringLiteral("22050");
     qint32 CaptureBufferBytes = 2 * 8192;
@@ -40,8 +45,11 @@ public:
     CaptureSource* Source() const { return m_source.get(); }
 
 private:
+    void report(const QString& text);
+
     SourceFactory m_factory;
     Reporter m_report;
+    std::function<void()> m_ready;
     std::unique_ptr<CaptureSource> m_source;
     bool m_running = false;
     int m_opens = 0;

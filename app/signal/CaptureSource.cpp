@@ -3,6 +3,19 @@
 #include "PacedSource.h"
 #include "QtCaptureSource.h"
 
+void CaptureSource::announceReady() {
+    if (!m_ready || m_queued.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this] {
+            m_queued = false;
+            if (m_ready)
+                m_ready();
+        },
+        Qt::QueuedConnection);
+}
+
 std::unique_ptr<CaptureSource> CreateCaptureSource(const QString& option, QString* error) {
     const QString text = option.trimmed();
     if (text.isEmpty() || text == QLatin1String("default"))

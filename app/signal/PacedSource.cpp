@@ -9,6 +9,10 @@
 // ---------------------------------------------------------------------------------------------
 // Pacing
 
+std::int64_t PacedSource::now() const {
+    return m_clock.nsecsElapsed() / 1000 * m_rate / 1000000;
+}
+
 bool PacedSource::open(int sampleRate, qsizetype bytes, QString* error) {
     close();
     if (sampleRate <= 0 || bytes < 2) {
@@ -21,13 +25,31 @@ bool PacedSource::open(int sampleRate, qsizetype bytes, QString* error) {
     m_rate = sampleRate;
     m_block = QByteArray(bytes - bytes % 2, '\0');
     if (m_paced) {
-        m_first = m_clock.nsecsElapsed() / 1000 * m_rate / 1000000;
+        m_first = now();
     } else {
         m_first = m_nextFree;
         m_nextFree += m_block.size() / 2;
     }
     m_open = true;
+    if (m_paced)
+        armDueTimer();
+    else
+        announceReady();
     return true;
+}
+
+void PacedSource::armDueTimer() {
+    if (!hasReadyHandler())
+        return;
+    if (!m_due) {
+        m_due = std::make_unique<QTimer>();
+        m_due->setSingleShot(true);
+        m_due->setTimerType(Qt::PreciseTimer);
+        QObject::connect(m_due.get(), &QTimer::timeout, m_due.get(), [this] { announceReady(); });
+    }
+    const std::int64_t left = m_first + m_block.size() / 2 - now();
+    // Rounded up, so the block is complete when the timer fires.
+    m_due->start(int(std::max<std::int64_t>(0, (left * 1000 + m_rate - 1) / m_rate)));
 }
 
 bool PacedSource::poll() {
@@ -36,10 +58,9 @@ bool PacedSource::poll() {
     if (m_done)
         return true;
     const qsizetype count = m_block.size() / 2;
-    if (m_paced) {
-        const std::int64_t now = m_clock.nsecsElapsed() / 1000 * m_rate / 1000000;
-        if (now < m_first + count)
-            return false;
+    if (m_paced && now() < m_first + count) {
+        armDueTimer();
+        return false;
     }
     std::vector<std::int16_t> samples(count);
     produce(samples.data(), int(count), m_first);
@@ -56,6 +77,8 @@ bool PacedSource::poll() {
 void PacedSource::close() {
     m_open = false;
     m_done = false;
+    if (m_due)
+        m_due->stop();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -6,7 +6,9 @@
 #include "CaptureSource.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class PacedSource : public CaptureSource {
@@ -26,8 +28,12 @@ protected:
     int sampleRate() const { return m_rate; }
 
 private:
+    std::int64_t now() const;
+    void armDueTimer();
+
     bool m_paced;
     QElapsedTimer m_clock;
+    std::unique_ptr<QTimer> m_due; // wakes the ready handler when a paced block is due
     bool m_open = false;
     bool m_done = false;
     int m_rate = 0;

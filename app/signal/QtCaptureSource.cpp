@@ -21,6 +21,8 @@ qint64 BlockSink::writeData(const char* data, qint64 len) {
     if (take > 0) {
         std::copy_n(data, take, m_block.data() + m_fill);
         m_fill += take;
+        if (full() && onFull)
+            onFull();
     }
     return len;
 }
@@ -83,7 +85,9 @@ QString ErrorName(QAudio::Error e) {
 }
 } // namespace
 
-QtCaptureSource::QtCaptureSource(const QString& device) : m_deviceText(device) {}
+QtCaptureSource::QtCaptureSource(const QString& device) : m_deviceText(device) {
+    m_sink.onFull = [this] { announceReady(); };
+}
 
 QtCaptureSource::~QtCaptureSource() {
     close();
@@ -196,6 +200,7 @@ void QtCaptureSource::fail(const QString& why) {
         return;
     m_failed = true;
     m_failText = why;
+    announceReady();
 }
 
 void QtCaptureSource::close() {

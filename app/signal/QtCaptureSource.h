@@ -8,6 +8,7 @@
 #include <QAudioDevice>
 #include <QIODevice>
 #include <QObject>
+#include <functional>
 #include <memory>
 
 class QAudioSource;
@@ -16,6 +17,8 @@ class QMediaDevices;
 // Takes what the audio input delivers until the block is full; the rest is dropped.
 class BlockSink : public QIODevice {
 public:
+    // Runs once the block is full.
+    std::function<void()> onFull;
     void begin(qsizetype bytes);
     bool full() const { return m_fill == m_block.size() && !m_block.isEmpty(); }
     const QByteArray& block() const { return m_block; }

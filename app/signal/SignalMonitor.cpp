@@ -11,7 +11,12 @@ SignalMonitor::SignalMonitor(QWidget* panelParent, AudioCapture::SourceFactory f
                     return CreateCaptureSource(CaptureOptionFromEnvironment(), error);
                 }),
                 report ? std::move(report)
-                       : AudioCapture::Reporter([this](const QString& t) { ShowMessage(t); })) {}
+                       : AudioCapture::Reporter([this](const QString& t) { ShowMessage(t); })) {
+    m_capture.setReadyHandler([this] {
+        if (m_capture.CaptureRunning())
+            emit blockReady();
+    });
+}
 
 SignalMonitor::~SignalMonitor() {
     m_capture.StopCapture();

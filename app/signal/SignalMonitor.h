@@ -1,8 +1,9 @@
 #pragma once
 
-// What the main window calls for the spectrum: the set-up at its first activation, one step per
-// tick of its 1 ms timer, and the stop when it is about to close. It owns the capture, the
-// spectrum and the panel, and shows capture failures in a message box.
+// What the main window calls for the spectrum: the set-up at its first activation, the block step
+// (Tick) and the stop when it is about to close. It owns the capture, the spectrum and the panel,
+// and shows capture failures in a message box. blockReady() says when Tick has work, so the step
+// needs no fast polling timer.
 
 #include "AudioCapture.h"
 #include "SignalAnalysis.h"
@@ -27,8 +28,9 @@ public:
 
     // First activation: parameters, labels, grid, and the capture started.
     void Activate();
-    // One tick of the 1 ms timer: with a running capture whose block is done, compute the
-    // spectrum, restart the capture for the next block, then update the display.
+    // The block step: with a running capture whose block is done, compute the spectrum, restart
+    // the capture for the next block, then update the display. Does nothing otherwise, so extra
+    // calls are harmless.
     void Tick();
     // The window is about to close.
     void Stop();
@@ -39,6 +41,9 @@ public:
     QString messageTitle = QStringLiteral("Farscan BCN 2.1.3");
 
 signals:
+    // The running block is complete or the capture failed: Tick has work. Emitted from the
+    // event loop, never from inside a capture call.
+    void blockReady();
     void blockProcessed();
 
 private:

@@ -28,14 +28,14 @@ QString Pactl(const QStringList& args) {
     return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
 }
 
-// Runs the monitor's timer step until pred() holds or the time is up.
+// Runs the event loop with the monitor's step driven by its blockReady signal alone, as the
+// main window drives it, until pred() holds or the time is up.
 bool RunUntil(SignalMonitor& m, const std::function<bool()>& pred, int timeoutMs) {
-    return WaitFor(
-        [&] {
-            m.Tick();
-            return pred();
-        },
-        timeoutMs);
+    const QMetaObject::Connection step =
+        QObject::connect(&m, &SignalMonitor::blockReady, &m, &SignalMonitor::Tick);
+    const bool met = WaitFor(pred, timeoutMs);
+    QObject::disconnect(step);
+    return met;
 }
 } // namespace
 

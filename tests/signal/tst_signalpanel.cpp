@@ -182,6 +182,25 @@ private slots:
         QCOMPARE(hold->text(), max->text());
     }
 
+    // Driven by blockReady alone, the step runs about once per block, never in a fast loop.
+    void blockReadyDrivesOneStepPerBlock() {
+        QWidget window;
+        QStringList messages;
+        SignalMonitor paced(
+            &window, [](QString*) { return std::make_unique<BeaconSource>(); },
+            [&](const QString& text) { messages << text; });
+        int pacedReady = 0;
+        connect(&paced, &SignalMonitor::blockReady, &paced, [&] {
+            ++pacedReady;
+            paced.Tick();
+        });
+        paced.Activate();
+        QVERIFY(WaitFor([&] { return paced.BlockCount() >= 3; }, 10000));
+        QVERIFY2(pacedReady <= 3 * paced.BlockCount() + 3, qPrintable(QString::number(pacedReady)));
+        QCOMPARE(paced.capture().OpenCount(), paced.BlockCount() + 1);
+        QVERIFY(messages.isEmpty());
+    }
+
     void failedOpenShowsOneMessageBoxWithTheTitle() {
         QWidget window;
         window.show();

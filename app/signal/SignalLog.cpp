@@ -1,0 +1,3 @@
+#include "SignalLog.h"
+
+Q_LOGGING_CATEGORY(lcSignal, "farscan.signal")
