@@ -2,6 +2,7 @@
 
 #include "PacedSource.h"
 #include "QtCaptureSource.h"
+#include "WavFileSource.h"
 
 void CaptureSource::announceReady() {
     if (!m_ready || m_queued.exchange(true))

@@ -1,10 +1,8 @@
 #include "PacedSource.h"
 
-#include <QFile>
 #include <QHash>
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 // ---------------------------------------------------------------------------------------------
 // Pacing
@@ -24,14 +22,16 @@ bool PacedSource::open(int sampleRate, qsizetype bytes, QString* error) {
         return false;
     m_rate = sampleRate;
     m_block = QByteArray(bytes - bytes % 2, '\0');
-    if (m_paced) {
+    const int count = int(m_block.size() / 2);
+    if (clockPaced()) {
         m_first = now();
     } else {
         m_first = m_nextFree;
-        m_nextFree += m_block.size() / 2;
+        m_nextFree += count;
     }
     m_open = true;
-    if (m_paced)
+    request(m_first, count);
+    if (clockPaced())
         armDueTimer();
     else
         announceReady();
@@ -58,15 +58,16 @@ bool PacedSource::poll() {
     if (m_done)
         return true;
     const qsizetype count = m_block.size() / 2;
-    if (m_paced && now() < m_first + count) {
+    if (clockPaced() && now() < m_first + count) {
         armDueTimer();
         return false;
     }
-    std::vector<std::int16_t> samples(count);
-    produce(samples.data(), int(count), m_first);
+    m_samples.resize(count);
+    if (!produce(m_samples.data(), int(count), m_first))
+        return false;
     char* out = m_block.data();
     for (qsizetype i = 0; i < count; ++i) {
-        const auto v = std::uint16_t(samples[i]);
+        const auto v = std::uint16_t(m_samples[i]);
         out[2 * i] = char(v & 0xff);
         out[2 * i + 1] = char(v >> 8);
     }
@@ -75,6 +76,8 @@ bool PacedSource::poll() {
 }
 
 void PacedSource::close() {
+    if (m_open)
+        finish();
     m_open = false;
     m_done = false;
     if (m_due)
@@ -203,7 +206,7 @@ double BeaconSource::gauss() {
     return r * std::cos(a);
 }
 
-void BeaconSource::produce(std::int16_t* out, int count, std::int64_t first) {
+bool BeaconSource::produce(std::int16_t* out, int count, std::int64_t first) {
     const double rate = sampleRate();
     const double length = period();
     // The position in the keying period and the carrier's phase advance sample by sample, and
@@ -231,99 +234,5 @@ void BeaconSource::produce(std::int16_t* out, int count, std::int64_t first) {
         if (phase >= 1)
             phase -= 1;
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-// WAV file
-
-namespace {
-std::uint32_t Le32(const uchar* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-std::uint16_t Le16(const uchar* p) {
-    return std::uint16_t(p[0] | p[1] << 8);
-}
-} // namespace
-
-bool ReadWavFile(const QString& path, std::vector<std::int16_t>* samples, int* sampleRate,
-                 QString* error) {
-    auto fail = [error, &path](const QString& why) {
-        if (error)
-            *error = path + QStringLiteral(": ") + why;
-        return false;
-    };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(file.errorString());
-    const QByteArray data = file.readAll();
-    const auto* p = reinterpret_cast<const uchar*>(data.constData());
-    const qsizetype size = data.size();
-    if (size < 12 || std::memcmp(p, "RIFF", 4) != 0 || std::memcmp(p + 8, "WAVE", 4) != 0)
-        return fail(QStringLiteral("not a WAV file"));
-
-    bool haveFormat = false;
-    int channels = 0, bits = 0;
-    std::uint32_t rate = 0;
-    qsizetype pos = 12;
-    while (pos + 8 <= size) {
-        const uchar* chunk = p + pos;
-        const qsizetype body = pos + 8;
-        // A chunk may claim more than the file holds (a recording that was cut off).
-        const qsizetype length = std::min<qsizetype>(Le32(chunk + 4), size - body);
-        if (std::memcmp(chunk, "fmt ", 4) == 0) {
-            if (length < 16)
-                return fail(QStringLiteral("format chunk too short"));
-            const std::uint16_t tag = Le16(p + body);
-            channels = Le16(p + body + 2);
-            rate = Le32(p + body + 4);
-            bits = Le16(p + body + 14);
-            const bool pcm =
-                tag == 1 || (tag == 0xFFFE && length >= 26 && Le16(p + body + 24) == 1);
-            if (!pcm)
-                return fail(QStringLiteral("not PCM audio (format %1)").arg(tag));
-            haveFormat = true;
-        } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!haveFormat)
-                return fail(QStringLiteral("data before the format chunk"));
-            if (bits != 16 || channels < 1 || channels > 2)
-                return fail(QStringLiteral("%1-bit audio with %2 channels; 16-bit mono or stereo "
-                                           "is needed")
-                                .arg(bits)
-                                .arg(channels));
-            const qsizetype frame = 2 * channels;
-            const qsizetype frames = length / frame;
-            if (frames == 0)
-                return fail(QStringLiteral("no samples"));
-            samples->resize(frames);
-            for (qsizetype i = 0; i < frames; ++i)
-                (*samples)[i] = std::int16_t(Le16(p + body + i * frame));
-            *sampleRate = int(std::min<std::uint32_t>(rate, 1u << 30));
-            return true;
-        }
-        pos = body + length + (length & 1);
-    }
-    return fail(QStringLiteral("no audio data"));
-}
-
-bool WavFileSource::prepare(int sampleRate, QString* error) {
-    if (!m_loaded) {
-        if (!ReadWavFile(m_path, &m_samples, &m_fileRate, error))
-            return false;
-        m_loaded = true;
-    }
-    if (m_fileRate != sampleRate) {
-        if (error)
-            *error = m_path + QStringLiteral(": %1 samples per second; %2 are needed")
-                                  .arg(m_fileRate)
-                                  .arg(sampleRate);
-        return false;
-    }
     return true;
-}
-
-void WavFileSource::produce(std::int16_t* out, int count, std::int64_t first) {
-    const auto n = std::int64_t(m_samples.size());
-    for (int i = 0; i < count; ++i)
-        out[i] = m_samples[std::size_t((first + i) % n)];
 }

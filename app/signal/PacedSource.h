@@ -1,7 +1,8 @@
 #pragma once
 
-// Sources that compute their samples (a WAV file, a generated beacon) deliver a block when the
-// time it takes to record one has passed, as a sound card does; unpaced they deliver at once.
+// Sources that compute or read their samples (a generated beacon, a WAV file) deliver a block when
+// the time it takes to record one has passed, as a sound card does; unpaced they deliver as soon
+// as the samples are there.
 
 #include "CaptureSource.h"
 
@@ -22,9 +23,18 @@ public:
     void close() override;
 
 protected:
-    // Fills `count` samples starting at the running sample number `first`.
-    virtual void produce(std::int16_t* out, int count, std::int64_t first) = 0;
+    // Fills `count` samples starting at the running sample number `first`; false while they
+    // are not there yet (poll() then asks again later).
+    virtual bool produce(std::int16_t* out, int count, std::int64_t first) = 0;
     virtual bool prepare(int sampleRate, QString* error) = 0;
+    // A block from `first` for `count` samples is wanted; closed again by finish().
+    virtual void request(std::int64_t first, int count) {
+        Q_UNUSED(first);
+        Q_UNUSED(count);
+    }
+    virtual void finish() {}
+    // Whether blocks wait for the time it takes to record them (decided after prepare()).
+    virtual bool clockPaced() const { return m_paced; }
     int sampleRate() const { return m_rate; }
 
 private:
@@ -39,6 +49,7 @@ private:
     int m_rate = 0;
     std::int64_t m_first = 0;    // sample number the block starts at
     std::int64_t m_nextFree = 0; // unpaced: the sample after the last block
+    std::vector<std::int16_t> m_samples;
     QByteArray m_block;
     QByteArray m_empty;
 };
@@ -64,7 +75,7 @@ public:
 
 protected:
     bool prepare(int sampleRate, QString* error) override;
-    void produce(std::int16_t* out, int count, std::int64_t first) override;
+    bool produce(std::int16_t* out, int count, std::int64_t first) override;
 
 private:
     Options m_options;
@@ -83,25 +94,3 @@ private:
     Biquad m_highPass, m_lowPass;
     int m_designedRate = 0;
 };
-
-// A WAV file (PCM, 16 bits, 1 or 2 channels; the first channel is taken) at the capture rate,
-// played in a loop.
-class WavFileSource : public PacedSource {
-public:
-    WavFileSource(const QString& path, bool paced = true) : PacedSource(paced), m_path(path) {}
-    QString description() const override { return m_path; }
-
-protected:
-    bool prepare(int sampleRate, QString* error) override;
-    void produce(std::int16_t* out, int count, std::int64_t first) override;
-
-private:
-    QString m_path;
-    bool m_loaded = false;
-    int m_fileRate = 0;
-    std::vector<std::int16_t> m_samples;
-};
-
-// Reads a WAV file's samples (first channel); false with a reason for anything else.
-bool ReadWavFile(const QString& path, std::vector<std::int16_t>* samples, int* sampleRate,
-                 QString* error);

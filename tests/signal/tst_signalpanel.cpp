@@ -13,6 +13,7 @@
 #include "SignalPanel.h"
 #include "SignalTestUtil.h"
 #include "TestSupport.h"
+#include "WavFileSource.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -20,11 +21,14 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 namespace {
 struct PixelCount {
@@ -53,6 +57,17 @@ PixelCount Count(SpectrumPicture* picture) {
 
 std::unique_ptr<CaptureSource> Unpaced(QString*) {
     return std::make_unique<BeaconSource>(false);
+}
+
+// Runs the block step `count` times, each once the capture has its block (a file is read on a
+// thread of its own, so a block may take a moment).
+bool Steps(SignalMonitor& monitor, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (!WaitFor([&] { return monitor.capture().BlockDone(); }))
+            return false;
+        monitor.Tick();
+    }
+    return true;
 }
 
 template <class T> T* Child(QWidget& w, const char* name) {
@@ -132,8 +147,7 @@ private slots:
             [](const QString&) {});
         window.show();
         monitor.Activate();
-        for (int i = 0; i < 3; ++i)
-            monitor.Tick();
+        QVERIFY(Steps(monitor, 3));
         QCOMPARE(Child<QLabel>(window, "lblMax")->text(), QStringLiteral("0 dB anl"));
         const PixelCount c = Count(monitor.panel()->picture());
         QVERIFY(c.trace > 100);
@@ -166,26 +180,58 @@ private slots:
             &window, [path](QString*) { return std::make_unique<WavFileSource>(path, false); },
             [](const QString&) {});
         monitor.Activate();
-        for (int i = 0; i < 30; ++i)
-            monitor.Tick();
+        QVERIFY(Steps(monitor, 30));
         auto* hold = Child<QLabel>(window, "lblMaxHold");
         auto* max = Child<QLabel>(window, "lblMax");
         const QString high = hold->text();
         QVERIFY(LeadingNumber(high) > 20);
-        monitor.Tick(); // the weak part begins
+        QVERIFY(Steps(monitor, 1)); // the weak part begins
         QVERIFY(LeadingNumber(max->text()) < LeadingNumber(high));
         QCOMPARE(hold->text(), high);
         QTest::mouseClick(Child<QPushButton>(window, "ClearMax"), Qt::LeftButton);
         QCOMPARE(hold->text(), QStringLiteral("0"));
-        monitor.Tick();
+        QVERIFY(Steps(monitor, 1));
         QVERIFY(LeadingNumber(max->text()) > 0);
         QCOMPARE(hold->text(), max->text());
     }
 
-    // Driven by blockReady alone, the step runs about once per block, never in a fast loop.
+    // Driven by blockReady alone, the step runs about once per block, never in a fast loop:
+    // for blocks that come as fast as a writer sends them into a named pipe, and for blocks
+    // paced by the clock.
     void blockReadyDrivesOneStepPerBlock() {
+        QTemporaryDir dir;
+        const QString pipe = dir.filePath(QStringLiteral("radio.pipe"));
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
         QWidget window;
         QStringList messages;
+        SignalMonitor monitor(
+            &window,
+            [pipe](QString* e) { return CreateCaptureSource(QStringLiteral("file:") + pipe, e); },
+            [&](const QString& text) { messages << text; });
+        int ready = 0;
+        connect(&monitor, &SignalMonitor::blockReady, &monitor, [&] {
+            ++ready;
+            monitor.Tick();
+        });
+        monitor.Activate();
+        // Four seconds of 1001.3 Hz (bin 372) as a WAV stream: 88200 samples, ten whole blocks.
+        QProcess sox;
+        sox.start(QStringLiteral("sox"),
+                  {QStringLiteral("-n"), QStringLiteral("-t"), QStringLiteral("wav"),
+                   QStringLiteral("-r"), QStringLiteral("22050"), QStringLiteral("-c"),
+                   QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"), pipe,
+                   QStringLiteral("synth"), QStringLiteral("4"), QStringLiteral("sine"),
+                   QStringLiteral("1001.3"), QStringLiteral("vol"), QStringLiteral("0.3")});
+        QVERIFY2(sox.waitForStarted(5000), "sox is needed (scripts/packages/signal.list)");
+        QVERIFY(WaitFor([&] { return sox.state() == QProcess::NotRunning; }, 20000));
+        QVERIFY(WaitFor([&] { return monitor.BlockCount() == 10; }, 5000));
+        QTest::qWait(300);
+        QCOMPARE(monitor.BlockCount(), 10); // the part of a block at the end is not one
+        QCOMPARE(Child<QLabel>(window, "lblFreq")->text(), QStringLiteral("1001 Hz"));
+        QVERIFY2(ready <= 3 * monitor.BlockCount() + 3, qPrintable(QString::number(ready)));
+        QVERIFY(messages.isEmpty());
+        QVERIFY(monitor.capture().CaptureRunning()); // waiting for the next writer
+
         SignalMonitor paced(
             &window, [](QString*) { return std::make_unique<BeaconSource>(); },
             [&](const QString& text) { messages << text; });
