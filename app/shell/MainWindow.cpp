@@ -439,8 +439,12 @@ void MainWindow::firstActivation() {
     m_signal->Activate();
     m_keyer->activate();
     m_image1->setVisible(m_context.state.GpsFix);
+    // One spectrum step per completed audio block: Timer1 runs once, 1 ms after the capture
+    // says a block is done, instead of polling the capture a thousand times a second.
     m_timer1->setInterval(1);
-    m_timer1->start();
+    m_timer1->setSingleShot(true);
+    connect(m_signal, &SignalMonitor::blockReady, m_timer1, qOverload<>(&QTimer::start),
+            Qt::UniqueConnection);
     updateConnectionStatus();
 }
 

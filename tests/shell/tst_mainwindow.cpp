@@ -20,6 +20,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTcpServer>
@@ -135,8 +136,13 @@ private slots:
                  QStringLiteral("Ref: 30 dB"));
         QVERIFY(w.findChild<QTimer*>(QStringLiteral("Timer"))->isActive());
         QCOMPARE(w.findChild<QTimer*>(QStringLiteral("Timer"))->interval(), 200);
-        QCOMPARE(w.findChild<QTimer*>(QStringLiteral("Timer1"))->interval(), 1);
-        QVERIFY(w.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
+        // Timer1 runs the spectrum step once per completed block, 1 ms after it.
+        auto* timer1 = w.findChild<QTimer*>(QStringLiteral("Timer1"));
+        QCOMPARE(timer1->interval(), 1);
+        QVERIFY(timer1->isSingleShot());
+        QSignalSpy steps(timer1, &QTimer::timeout);
+        QVERIFY(steps.wait(3000)); // a generated beacon block lasts about 0.37 s
+        QVERIFY(steps.count() <= 2);
 
         w.close();
         for (int n = 1; n <= 4; ++n)
