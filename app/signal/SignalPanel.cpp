@@ -4,17 +4,16 @@
 
 #include <QGridLayout>
 #include <QLabel>
+
+#include "ValueLabel.h"
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <algorithm>
 
 namespace {
-QLabel* Named(const QString& name, const QString& accessible, QWidget* parent) {
-    auto* l = new QLabel(parent);
-    l->setObjectName(name);
-    l->setAccessibleName(accessible);
-    return l;
+ValueLabel* Named(const QString& name, const QString& accessible, QWidget* parent) {
+    return new ValueLabel(name, accessible, parent);
 }
 } // namespace
 

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 class QLabel;
+class ValueLabel;
 class QPushButton;
 class QScrollBar;
 class Spectrum;
@@ -49,7 +50,7 @@ public:
 
     SpectrumPicture* picture() const { return m_picture2; }
     // Lives wherever the main window puts it.
-    QLabel* referenceLabel() const { return m_lblReflvl; }
+    ValueLabel* referenceLabel() const { return m_lblReflvl; }
     QScrollBar* referenceScrollBar() const { return m_scrReflvl; }
 
 private:
@@ -57,11 +58,11 @@ private:
 
     Spectrum* m_spectrum;
     SpectrumPicture* m_picture2;
-    QLabel* m_lblMax;
-    QLabel* m_lblMaxHold;
-    QLabel* m_lblFreq;
-    QLabel* m_label23;
-    QLabel* m_lblReflvl;
+    ValueLabel* m_lblMax;
+    ValueLabel* m_lblMaxHold;
+    ValueLabel* m_lblFreq;
+    ValueLabel* m_label23;
+    ValueLabel* m_lblReflvl;
     QScrollBar* m_scrReflvl;
     QPushButton* m_clearMax;
 };
