@@ -100,17 +100,21 @@ RigPanel::RigPanel(RigStation* station, QWidget* parent) : QWidget(parent), m_st
     for (int i = 1; i <= 5; ++i)
         m_optFT847->button(i)->setToolTip(tr(presetTips[i - 1]));
     m_optQRG->setToolTip(tr("Frequency step of the QRG + and QRG - buttons"));
-    static const char* const stepTips[4] = {QT_TR_NOOP("Steps of 10 Hz"),
-                                            QT_TR_NOOP("Steps of 100 Hz"),
-                                            QT_TR_NOOP("Steps of 1 kHz"),
-                                            QT_TR_NOOP("Steps of 10 kHz")};
+    static const char* const stepTips[4] = {
+        QT_TR_NOOP("Steps of 10 Hz"), QT_TR_NOOP("Steps of 100 Hz"), QT_TR_NOOP("Steps of 1 kHz"),
+        QT_TR_NOOP("Steps of 10 kHz")};
     for (int i = 1; i <= 4; ++i)
         m_optQRG->button(i)->setToolTip(tr(stepTips[i - 1]));
-    m_freqUp = Button(QStringLiteral("FreqUp"), QStringLiteral("QRG +"), tr("Tune up"), this);
-    m_freqDwn = Button(QStringLiteral("FreqDwn"), QStringLiteral("QRG -"), tr("Tune down"), this);
+    // A screen reader announces the visible caption; the tooltip (the accessible description)
+    // says what the terse caption means.
+    m_freqUp =
+        Button(QStringLiteral("FreqUp"), QStringLiteral("QRG +"), QStringLiteral("QRG +"), this);
+    m_freqDwn =
+        Button(QStringLiteral("FreqDwn"), QStringLiteral("QRG -"), QStringLiteral("QRG -"), this);
     m_freqUp->setToolTip(tr("Tune up one step; hold to keep tuning"));
     m_freqDwn->setToolTip(tr("Tune down one step; hold to keep tuning"));
-    m_txRx = Button(QStringLiteral("TxRx"), QStringLiteral("TX/RX"), tr("Transmit"), this);
+    m_txRx = Button(QStringLiteral("TxRx"), QStringLiteral("TX/RX"), QStringLiteral("TX/RX"), this);
+    m_txRx->setToolTip(tr("Transmit while pressed in (PTT to the transceiver in use)"));
     m_txRx->setCheckable(true);
     SetBackColour(m_txRx, Colours::Green);
     m_formatFre = Label(QStringLiteral("formatFre"), tr("Band frequency"), this);
@@ -218,7 +222,7 @@ RotorPanel::RotorPanel(RigStation* station, QWidget* parent) : QWidget(parent), 
     m_eleDwn = Button(QStringLiteral("eleDwn"), QStringLiteral(" Ele dwn"),
                       QStringLiteral("Ele dwn"), this);
     m_eleAuto =
-        Button(QStringLiteral("EleAuto"), QStringLiteral("Auto"), tr("Elevation hold"), this);
+        Button(QStringLiteral("EleAuto"), QStringLiteral("Auto"), QStringLiteral("Auto"), this);
     m_eleAuto->setCheckable(true);
     m_eleAuto->setToolTip(tr("Ele Auto: the elevation is held between 0.4 and 1.0 degrees. "
                              "Ele manu: only the up and down buttons move it."));
@@ -269,6 +273,7 @@ RotorPanel::RotorPanel(RigStation* station, QWidget* parent) : QWidget(parent), 
 void RotorPanel::showEleAuto(bool automatic) {
     SetBackColour(m_eleAuto, RotorControl::EleAutoColour(automatic));
     m_eleAuto->setText(RotorControl::EleAutoCaption(automatic));
+    m_eleAuto->setAccessibleName(m_eleAuto->text());
 }
 
 void RotorPanel::timerTick() {

@@ -9,7 +9,8 @@ namespace {
 // text set through a QLabel pointer is never hidden or stale.
 class ValueLabelAccessible : public QAccessibleWidget {
 public:
-    explicit ValueLabelAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+    explicit ValueLabelAccessible(QLabel* label)
+        : QAccessibleWidget(label, QAccessible::StaticText) {}
 
     QString text(QAccessible::Text t) const override {
         auto* label = static_cast<QLabel*>(widget());
@@ -41,9 +42,23 @@ void ValueLabel::setText(const QString& text) {
         return;
     QLabel::setText(text);
     setAccessibleDescription(text);
-    // Lets a screen reader announce the new value.
-    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&event);
+    // Lets a screen reader announce the new value: once the handler that set it is done, so a
+    // label set twice in one step (a reading, then its rounded form) is announced once, and only
+    // when it ends up different from what was announced last.
+    if (m_announcePending)
+        return;
+    m_announcePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_announcePending = false;
+            if (QLabel::text() == m_announced)
+                return;
+            m_announced = QLabel::text();
+            QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+            QAccessible::updateAccessibility(&event);
+        },
+        Qt::QueuedConnection);
 }
 
 void InstallValueLabelAccessibility() {

@@ -17,6 +17,10 @@ public slots:
     // &ValueLabel::setText). The accessible interface reads the text itself in any case.
     void setText(const QString& text);
     void clear() { setText(QString()); }
+
+private:
+    bool m_announcePending = false;
+    QString m_announced;
 };
 
 // Installs the accessible interface of value labels (once per process; the shell calls it).

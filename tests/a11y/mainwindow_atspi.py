@@ -592,10 +592,10 @@ def check_program(args, client, program):
     client.listen(False)
 
     # The tuning button pressed by a screen reader's "Press" tunes, then stops by itself.
-    tune_up = client.find(pyatspi.ROLE_PUSH_BUTTON, "Tune up")
+    tune_up = client.find(pyatspi.ROLE_PUSH_BUTTON, "QRG +")
     before = client.description(labels["Band frequency"])
     client.action(tune_up, "Press")
-    moved = wait_until("band frequency after pressing 'Tune up'",
+    moved = wait_until("band frequency after pressing 'QRG +'",
                        lambda: ((d := client.description(labels["Band frequency"])) != before,
                                 d), 10, interval=0.05)
     # Let the press end, then the frequency must stand still.
@@ -603,7 +603,7 @@ def check_program(args, client, program):
     settled = client.description(labels["Band frequency"])
     client.pump(2.0)
     later = client.description(labels["Band frequency"])
-    log(f"pressed 'Tune up': {before!r} -> {moved!r} -> {settled!r}, {later!r} 2 s on")
+    log(f"pressed 'QRG +': {before!r} -> {moved!r} -> {settled!r}, {later!r} 2 s on")
     if later != settled:
         raise Failure(f"tuning did not stop after the press: {settled!r}, 2 s later {later!r}")
     first, last = number(before), number(settled)
