@@ -88,6 +88,15 @@ QByteArray WithoutPolls(QByteArray bytes, const QByteArray& poll) {
 const QByteArray kSensorPoll("\x7F\x01\x87", 3);
 const QByteArray kRotorPoll("AI1;");
 
+// A settings file in the working directory: first-run values with some of them changed.
+void PresetSettings(std::initializer_list<std::pair<int, SettingValue>> values) {
+    SettingsStore file;
+    file.LoadSettings();
+    for (const auto& [slot, value] : values)
+        file[slot] = value;
+    file.SaveSettings();
+}
+
 MainWindowOptions TestOptions() {
     MainWindowOptions o;
     o.video = false;
@@ -172,11 +181,8 @@ private slots:
     void disabledPortsStayClosedAndTheCom2LabelFollowsItsSetting() {
         ScratchDir dir;
         StationPorts ports;
-        SettingsStore file;
-        file.LoadSettings(); // first-run file
-        file[Settings::Com2Enabled] = SettingValue::number(0);
-        file[Settings::Com4Enabled] = SettingValue::number(0);
-        file.SaveSettings();
+        PresetSettings({{Settings::Com2Enabled, SettingValue::number(0)},
+                        {Settings::Com4Enabled, SettingValue::number(0)}});
         Station station;
         station.fake.missing = true;
         MainWindow w(station.context(), TestOptions());
@@ -409,10 +415,7 @@ private slots:
         }
         {
             ScratchDir dir;
-            SettingsStore file;
-            file.LoadSettings();
-            file[Settings::WeatherFetch] = SettingValue::boolean(true);
-            file.SaveSettings();
+            PresetSettings({{Settings::WeatherFetch, SettingValue::boolean(true)}});
             Station station;
             MainWindow w(station.context(), TestOptions());
             w.show();
@@ -424,10 +427,7 @@ private slots:
         {
             // A page that never ends is given up past the cap; the label stays as it was.
             ScratchDir dir;
-            SettingsStore file;
-            file.LoadSettings();
-            file[Settings::WeatherFetch] = SettingValue::boolean(true);
-            file.SaveSettings();
+            PresetSettings({{Settings::WeatherFetch, SettingValue::boolean(true)}});
             endless = true;
             Station station;
             MainWindow w(station.context(), TestOptions());
@@ -453,10 +453,7 @@ private slots:
     void locatorEnterEnterTurnsTheAntenna() {
         ScratchDir dir;
         StationPorts ports;
-        SettingsStore file;
-        file.LoadSettings();
-        file[Settings::MyGrid] = SettingValue::text(QStringLiteral("JO62QM"));
-        file.SaveSettings();
+        PresetSettings({{Settings::MyGrid, SettingValue::text(QStringLiteral("JO62QM"))}});
         Station station;
         MainWindow w(station.context(), TestOptions());
         w.show();
