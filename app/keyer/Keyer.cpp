@@ -92,18 +92,19 @@ void Keyer::queueWait(qint64 ms) {
     m_ops.push_back({Op::Kind::Wait, true, false, ms});
 }
 
-void Keyer::KeyDash() {
+void Keyer::keyElement(qint64 ms) {
     queueLine(true, true);
-    queueWait(DashLength(DotLength));
+    queueWait(ms);
     queueLine(true, false);
     play();
 }
 
+void Keyer::KeyDash() {
+    keyElement(DashLength(DotLength));
+}
+
 void Keyer::KeyDot() {
-    queueLine(true, true);
-    queueWait(DotLength);
-    queueLine(true, false);
-    play();
+    keyElement(DotLength);
 }
 
 void Keyer::ElementGap() {
@@ -304,11 +305,10 @@ void Keyer::start() {
     const QString text = TXTSel ? Text1 : Text6;
     if (text.isEmpty()) {
         m_passes.pop_back();
-        m_stage = m_passes.empty() ? Stage::Idle : Stage::CharacterInHand;
-        if (m_stage == Stage::Idle && m_startsWaiting > 0) {
-            --m_startsWaiting;
-            m_stage = Stage::Start;
-        }
+        if (m_passes.empty())
+            idleOrWaitingStart();
+        else
+            m_stage = Stage::CharacterInHand;
         return;
     }
 
@@ -424,8 +424,12 @@ void Keyer::releaseCom2() {
         if (t && !rigCall([t] { return t->setPtt(false); }))
             qCWarning(lcKeyer, "PTT off, %s failed", qPrintable(Describe(t, 2)));
     }
+    idleOrWaitingStart();
+}
+
+// A start that found no character left to go before begins now.
+void Keyer::idleOrWaitingStart() {
     m_stage = Stage::Idle;
-    // A start that found no character left to go before begins now.
     if (m_startsWaiting > 0) {
         --m_startsWaiting;
         m_stage = Stage::Start;

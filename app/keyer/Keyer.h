@@ -122,6 +122,8 @@ private:
     void releaseCom1();
     void releaseCom2();
     void fail(const QString& what);
+    void idleOrWaitingStart();
+    void keyElement(qint64 ms);
 
     void queueLine(bool key, bool high);
     void queueWait(qint64 ms);

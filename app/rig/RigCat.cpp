@@ -5,11 +5,6 @@
 namespace RigCat {
 
 namespace {
-QByteArray Frame(char p1, char p2, char p3, char p4, char op) {
-    const char bytes[5] = {p1, p2, p3, p4, op};
-    return QByteArray(bytes, 5);
-}
-
 bool AllDigits(const QString& text) {
     for (QChar c : text)
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
@@ -17,22 +12,6 @@ bool AllDigits(const QString& text) {
     return !text.isEmpty();
 }
 } // namespace
-
-QByteArray CatOnFrame() {
-    return Frame(0, 0, 0, 0, 0);
-}
-QByteArray ModeUsbFrame() {
-    return Frame(1, 0, 0, 0, 7);
-}
-QByteArray ModeCwFrame() {
-    return Frame(2, 0, 0, 0, 7);
-}
-QByteArray PttOnFrame() {
-    return Frame(0, 0, 0, 0, 0x08);
-}
-QByteArray PttOffFrame() {
-    return Frame(0, 0, 0, 0, char(0x88));
-}
 
 QByteArray FrequencyFrame(const QString& freqText, bool fiftyMhzOption) {
     QString digits = freqText.trimmed();

@@ -14,12 +14,6 @@ class SerialPort;
 
 namespace RigCat {
 
-QByteArray CatOnFrame();   // 00 00 00 00 00
-QByteArray ModeUsbFrame(); // 01 00 00 00 07
-QByteArray ModeCwFrame();  // 02 00 00 00 07
-QByteArray PttOnFrame();   // 00 00 00 00 08
-QByteArray PttOffFrame();  // 00 00 00 00 88
-
 // The frequency frame P1 P2 P3 P4 01 for a digit text. The text is trimmed, then filled up on
 // the right with zeros to 7 digits (fiftyMhzOption) or 8 digits, and packed as BCD, most
 // significant pair first. Empty texts, texts with anything but digits and texts of more than 8

@@ -68,6 +68,7 @@ public:
     QString Label41;
 
     ProgramState& state() { return m_state; }
+    const ProgramState& state() const { return m_state; }
 
     // True while a tuning or elevation button is held; shared with the rotor control.
     bool& ButtonHeld() { return m_buttonHeld; }

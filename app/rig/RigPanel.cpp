@@ -49,7 +49,7 @@ RigStation::RigStation(ProgramState& state, SerialPort* com1, SerialPort* com2, 
       m_rotor(com3, com4, board, m_rig.buttonHeldFlag()) {}
 
 RigStation::UnloadValues RigStation::unloadValues() const {
-    return {m_rig.BandIndex, const_cast<RigControl&>(m_rig).state().RigFrequency};
+    return {m_rig.BandIndex, m_rig.state().RigFrequency};
 }
 
 void RigStation::shutdown() {

@@ -56,8 +56,7 @@ QPushButton* Toggle(const QString& name, const QString& caption, QWidget* parent
 } // namespace
 
 MainWindow::MainWindow(StationContext context, MainWindowOptions options, QWidget* parent)
-    : QMainWindow(parent), m_context(std::move(context)), m_options(options),
-      m_windows(m_context) {
+    : QMainWindow(parent), m_context(std::move(context)), m_options(options), m_windows(m_context) {
     InstallValueLabelAccessibility();
     static const char* const kNames[4] = {"Com1", "Com2", "Com3", "Com4"};
     for (size_t i = 0; i < m_com.size(); ++i) {
@@ -155,8 +154,8 @@ void MainWindow::buildControls() {
     grid->addWidget(status, 0, 2);
 
     // Rig, bands and tuning; rotor and elevation; the path to a target; the keyer.
-    m_station = new RigStation(m_context.state, com(1), com(2), com(3), com(4),
-                               &m_context.board, &m_context.settings, this);
+    m_station = new RigStation(m_context.state, com(1), com(2), com(3), com(4), &m_context.board,
+                               &m_context.settings, this);
     m_rigPanel = new RigPanel(m_station, central);
     m_rotorPanel = new RotorPanel(m_station, central);
     m_pathPanel = new PathPanel(central);
@@ -231,9 +230,7 @@ void MainWindow::buildControls() {
     grid->addWidget(ports, 2, 2);
 
     // What is really connected, whatever the port labels show.
-    m_connection = new QLabel(this);
-    m_connection->setObjectName(QStringLiteral("ConnectionStatus"));
-    m_connection->setAccessibleName(tr("Connections"));
+    m_connection = NamedLabel(QStringLiteral("ConnectionStatus"), tr("Connections"), this);
     statusBar()->addWidget(m_connection, 1);
 
     m_timer = new QTimer(this);
@@ -252,7 +249,8 @@ void MainWindow::buildMenu() {
         QWidget* (*window)(StationWindows&);
     };
     const Item items[] = {
-        {"mnuInitial", "&Initial", [](StationWindows& w) -> QWidget* { return w.settingsDialog(); }},
+        {"mnuInitial", "&Initial",
+         [](StationWindows& w) -> QWidget* { return w.settingsDialog(); }},
         {"mnuPacket", "&Packet", [](StationWindows& w) -> QWidget* { return w.clusterWindow(); }},
         {"mnuGPS", "&GPSLoc", [](StationWindows& w) -> QWidget* { return w.gpsWindow(); }},
         {"mnuFarscanLog", "&FarscanLog",
@@ -411,8 +409,8 @@ void MainWindow::fetchWeather() {
             return;
         }
         const QByteArray body = reply->read(WeatherPageLimit);
-        applyWeatherPage(DecodeWeatherPage(
-            body, reply->header(QNetworkRequest::ContentTypeHeader).toString()));
+        applyWeatherPage(
+            DecodeWeatherPage(body, reply->header(QNetworkRequest::ContentTypeHeader).toString()));
     });
 }
 
@@ -479,13 +477,9 @@ void MainWindow::updateConnectionStatus() {
               : m_context.board.lastError().isEmpty()
                   ? tr("Board 0 not found")
                   : tr("Board library missing: %1").arg(m_context.board.lastError()));
-    parts << tr("Sound: %1").arg(m_signal->capture().CaptureRunning() ? tr("capturing")
-                                                                       : tr("not capturing"));
-    const QString text = parts.join(QStringLiteral("  |  "));
-    if (text != m_connection->text()) {
-        m_connection->setText(text);
-        m_connection->setAccessibleDescription(text);
-    }
+    parts << tr("Sound: %1")
+                 .arg(m_signal->capture().CaptureRunning() ? tr("capturing") : tr("not capturing"));
+    m_connection->setText(parts.join(QStringLiteral("  |  ")));
 }
 
 void MainWindow::timerTick() {

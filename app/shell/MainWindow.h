@@ -51,7 +51,7 @@ public:
 
     QTableView* beaconGrid() const { return m_dataGrid1; }
     // The status line's summary of what is really connected.
-    QLabel* connectionStatus() const { return m_connection; }
+    ValueLabel* connectionStatus() const { return m_connection; }
 
     // The weather label as it stands after the page was fetched and scanned.
     void applyWeatherPage(const QString& page);
@@ -137,7 +137,7 @@ private:
     KeyerController* m_keyer = nullptr;
     QPushButton* m_cmdExit = nullptr;
     QPushButton* m_cmdRezise = nullptr;
-    QLabel* m_connection = nullptr;
+    ValueLabel* m_connection = nullptr;
     QTimer* m_timer = nullptr;
     QTimer* m_timer1 = nullptr;
     QNetworkAccessManager* m_network = nullptr;

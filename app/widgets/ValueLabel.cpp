@@ -41,7 +41,6 @@ void ValueLabel::setText(const QString& text) {
     if (text == QLabel::text())
         return;
     QLabel::setText(text);
-    setAccessibleDescription(text);
     // Lets a screen reader announce the new value: once the handler that set it is done, so a
     // label set twice in one step (a reading, then its rounded form) is announced once, and only
     // when it ends up different from what was announced last.

@@ -1,9 +1,9 @@
 #pragma once
 
 // A label that shows a value (a frequency, a level, a heading, a port state). Its accessible
-// name is a short caption ("Band frequency"); the value it shows is its accessible description,
-// kept equal to the text at every change, so a screen reader reads both. A plain QLabel with a
-// fixed accessible name would hide its text from assistive tools.
+// name is a short caption ("Band frequency"); its accessible description is the text it shows,
+// read from the label whenever an assistive tool asks, so a screen reader reads both. A plain
+// QLabel with a fixed accessible name would hide its text from assistive tools.
 
 #include <QLabel>
 
@@ -13,8 +13,8 @@ public:
     ValueLabel(const QString& objectName, const QString& caption, QWidget* parent = nullptr);
 
 public slots:
-    // Hides QLabel::setText: call it through a ValueLabel pointer (or connect to
-    // &ValueLabel::setText). The accessible interface reads the text itself in any case.
+    // Hides QLabel::setText to announce the change: call it through a ValueLabel pointer (or
+    // connect to &ValueLabel::setText). The description follows the text in any case.
     void setText(const QString& text);
     void clear() { setText(QString()); }
 

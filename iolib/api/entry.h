@@ -22,6 +22,17 @@ template <typename Body> PortivaBool Guarded(uint8_t devNum, Body body) {
     return 0;
 }
 
+// The usual export: under the library lock, an argument check that fails with "Invalid
+// parameter", then the body as Guarded runs it.
+template <typename Body> PortivaBool Checked(uint8_t devNum, bool argumentsValid, Body body) {
+    const auto lock = LockLibrary();
+    if (!argumentsValid) {
+        SetError(devNum, kErrInvalidParameter);
+        return 0;
+    }
+    return Guarded(devNum, body);
+}
+
 inline void DevLog(const char* text) {
     if (LogEnabled()) {
         WriteLog(LogLevel::Dev, false, text);

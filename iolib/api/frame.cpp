@@ -76,12 +76,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbGetStatus(uint8_t DevNum) {
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetRdyState(uint8_t DevNum, uint8_t* PRdy) {
-    const auto lock = LockLibrary();
-    if (!PRdy) {
-        SetError(DevNum, kErrInvalidParameter);
-        return 0;
-    }
-    return Guarded(DevNum, [&] {
+    return Checked(DevNum, PRdy != nullptr, [&] {
         // The port read with a sixth byte: the ready line after the five port levels.
         uint8_t answer[6] = {};
         const bool ok = DoBulkXFer(DevNum, kCmdGetPortState, false, kCommandTimeoutMs,

@@ -40,72 +40,47 @@ bool ReadPort(uint8_t devNum, uint8_t port, uint8_t& value) {
     return ok;
 }
 
+// One line of a port: its bit set to `on`, the port's other lines kept.
+template <typename Send> bool SendLine(uint8_t devNum, uint8_t pinNr, bool on, Send send) {
+    const uint8_t bit = static_cast<uint8_t>(1u << (pinNr % 8));
+    return send(devNum, pinNr / 8, static_cast<uint8_t>(~bit), on ? bit : 0);
+}
+
 } // namespace
 
 extern "C" {
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetPortState(uint8_t DevNum, uint8_t PortNr,
                                                      uint8_t State) {
-    const auto lock = LockLibrary();
-    if (PortNr >= kPortCount) {
-        SetError(DevNum, kErrInvalidParameter);
-        return 0;
-    }
-    return Guarded(DevNum, [&] { return SendPortState(DevNum, PortNr, 0, State); });
+    return Checked(DevNum, PortNr < kPortCount,
+                   [&] { return SendPortState(DevNum, PortNr, 0, State); });
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetPortDir(uint8_t DevNum, uint8_t PortNr, uint8_t Dir) {
-    const auto lock = LockLibrary();
-    if (PortNr >= kPortCount) {
-        SetError(DevNum, kErrInvalidParameter);
-        return 0;
-    }
-    return Guarded(DevNum, [&] { return SendPortDir(DevNum, PortNr, 0, Dir); });
+    return Checked(DevNum, PortNr < kPortCount,
+                   [&] { return SendPortDir(DevNum, PortNr, 0, Dir); });
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetIOState(uint8_t DevNum, uint8_t PinNr,
                                                    PortivaBool State) {
-    const auto lock = LockLibrary();
-    if (PinNr >= kLineCount) {
-        SetError(DevNum, kErrInvalidParameter);
-        return 0;
-    }
-    const uint8_t bit = static_cast<uint8_t>(1u << (PinNr % 8));
-    return Guarded(DevNum, [&] {
-        return SendPortState(DevNum, PinNr / 8, static_cast<uint8_t>(~bit), State ? bit : 0);
-    });
+    return Checked(DevNum, PinNr < kLineCount,
+                   [&] { return SendLine(DevNum, PinNr, State != 0, SendPortState); });
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetIODir(uint8_t DevNum, uint8_t PinNr, PortivaBool Dir) {
-    const auto lock = LockLibrary();
-    if (PinNr >= kLineCount) {
-        SetError(DevNum, kErrInvalidParameter);
-        return 0;
-    }
-    const uint8_t bit = static_cast<uint8_t>(1u << (PinNr % 8));
-    return Guarded(DevNum, [&] {
-        return SendPortDir(DevNum, PinNr / 8, static_cast<uint8_t>(~bit), Dir ? bit : 0);
-    });
+    return Checked(DevNum, PinNr < kLineCount,
+                   [&] { return SendLine(DevNum, PinNr, Dir != 0, SendPortDir); });
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetPortState(uint8_t DevNum, uint8_t PortNr,
                                                      uint8_t* PState) {
-    const auto lock = LockLibrary();
-    if (PortNr >= kPortCount || !PState) {
-        SetError(DevNum, kErrInvalidParameter);
-        return 0;
-    }
-    return Guarded(DevNum, [&] { return ReadPort(DevNum, PortNr, *PState); });
+    return Checked(DevNum, PortNr < kPortCount && PState,
+                   [&] { return ReadPort(DevNum, PortNr, *PState); });
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetIOState(uint8_t DevNum, uint8_t PinNr,
                                                    PortivaBool* PState) {
-    const auto lock = LockLibrary();
-    if (PinNr >= kLineCount || !PState) {
-        SetError(DevNum, kErrInvalidParameter);
-        return 0;
-    }
-    return Guarded(DevNum, [&] {
+    return Checked(DevNum, PinNr < kLineCount && PState, [&] {
         uint8_t levels = 0;
         const bool ok = ReadPort(DevNum, PinNr / 8, levels);
         *PState = (levels >> (PinNr % 8)) & 1;

@@ -8,6 +8,7 @@
 
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace {
 
@@ -42,11 +43,19 @@ protected:
 };
 
 TEST(RigCatFrames, FixedFramesAndFrequencyPacking) {
-    EXPECT_EQ(RigCat::CatOnFrame(), Bytes({0, 0, 0, 0, 0}));
-    EXPECT_EQ(RigCat::ModeUsbFrame(), Bytes({1, 0, 0, 0, 7}));
-    EXPECT_EQ(RigCat::ModeCwFrame(), Bytes({2, 0, 0, 0, 7}));
-    EXPECT_EQ(RigCat::PttOnFrame(), Bytes({0, 0, 0, 0, 0x08}));
-    EXPECT_EQ(RigCat::PttOffFrame(), Bytes({0, 0, 0, 0, 0x88}));
+    FakeSerialPort port;
+    port.setPort(QStringLiteral("10"));
+    ASSERT_TRUE(port.open());
+    CatTransceiver ft847(Ft847Model(), &port);
+    auto sent = [&port](bool ok) {
+        EXPECT_TRUE(ok);
+        return std::exchange(port.written, QByteArray());
+    };
+    EXPECT_EQ(sent(ft847.catOn()), Bytes({0, 0, 0, 0, 0}));
+    EXPECT_EQ(sent(ft847.setMode(Transceiver::Mode::Usb)), Bytes({1, 0, 0, 0, 7}));
+    EXPECT_EQ(sent(ft847.setMode(Transceiver::Mode::Cw)), Bytes({2, 0, 0, 0, 7}));
+    EXPECT_EQ(sent(ft847.setPtt(true)), Bytes({0, 0, 0, 0, 0x08}));
+    EXPECT_EQ(sent(ft847.setPtt(false)), Bytes({0, 0, 0, 0, 0x88}));
     EXPECT_EQ(RigCat::FrequencyFrame("14420000", false), Bytes({0x14, 0x42, 0, 0, 1}));
     EXPECT_EQ(RigCat::FrequencyFrame("5020000", true), Bytes({0x05, 0x02, 0, 0, 1}));
     // Without the 50 MHz option a 7-digit text is filled to 8 digits.
@@ -198,7 +207,7 @@ TEST_F(CatTest, WritesToClosedPortsAreSkipped) {
     Settle(150);
     EXPECT_TRUE(station.com1()->received().isEmpty());
     EXPECT_TRUE(station.com2()->received().isEmpty());
-    EXPECT_FALSE(RigCat::Send(nullptr, RigCat::CatOnFrame()));
+    EXPECT_FALSE(RigCat::Send(nullptr, Bytes({0, 0, 0, 0, 0})));
 }
 
 TEST_F(CatTest, PresetButtonsOnTheFramePath) {

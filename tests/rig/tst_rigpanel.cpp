@@ -121,7 +121,7 @@ private slots:
         QTest::mouseClick(s.rigPanel.optBandV()->button(2), Qt::LeftButton);
         QCOMPARE(s.rigPanel.optBandV()->selected(), 2);
         QCOMPARE(s.rigPanel.optBandR()->selected(), 0);
-        QCOMPARE(s.com1.written, RigCat::ModeUsbFrame());
+        QCOMPARE(s.com1.written, Bytes({1, 0, 0, 0, 7}));
         QCOMPARE(s.com2.written, QByteArray("14420000") + Bytes({0x14, 0x42, 0, 0, 1}));
         QCOMPARE(s.rigPanel.findChild<QLabel*>("Label41")->text(), QString("MHz"));
         QCOMPARE(s.rigPanel.formatFre()->text(), QString("144.2"));
@@ -169,7 +169,7 @@ private slots:
         s.station.rig().Com1Enabled = [] { return true; };
         QTest::mouseClick(s.rigPanel.optFT847()->button(4), Qt::LeftButton);
         QTest::mouseClick(s.rigPanel.optFT847()->button(4), Qt::LeftButton);
-        QCOMPARE(s.com1.written, RigCat::ModeCwFrame() + RigCat::ModeCwFrame());
+        QCOMPARE(s.com1.written, Bytes({2, 0, 0, 0, 7}) + Bytes({2, 0, 0, 0, 7}));
     }
 
     // A held action runs while its button is down and stops however the press ends: the

@@ -9,8 +9,10 @@
 #include "Settings.h"
 #include "StationWindows.h"
 #include "TestSupport.h"
+#include "ValueLabel.h"
 
 #include "Weather.h"
+#include <QAccessible>
 #include <QFile>
 #include <QLabel>
 #include <QLibrary>
@@ -537,7 +539,10 @@ private slots:
         QVERIFY2(status.contains(QStringLiteral("Com4 /dev/farscan-no-such-port failed:")),
                  qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral("Board library missing")), qPrintable(status));
-        QCOMPARE(w.connectionStatus()->accessibleDescription(), status);
+        QAccessibleInterface* access = QAccessible::queryAccessibleInterface(w.connectionStatus());
+        QVERIFY(access);
+        QCOMPARE(access->text(QAccessible::Description), status);
+        QCOMPARE(access->text(QAccessible::Name), QStringLiteral("Connections"));
         QMessageBox* message = nullptr;
         for (QMessageBox* box : w.findChildren<QMessageBox*>())
             if (box->text().contains(QStringLiteral("Jet")))
