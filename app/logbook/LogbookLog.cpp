@@ -1,0 +1,3 @@
+#include "LogbookLog.h"
+
+Q_LOGGING_CATEGORY(lcLogbook, "farscan.logbook")
