@@ -166,6 +166,11 @@ QString BuildConnectionText(const QString& folder) {
            QStringLiteral(";Mode=Read|Write");
 }
 
+QString BuildMigrationConnectionText(const QString& folder) {
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0; ") + QStringLiteral("Data Source=") +
+           folder + QStringLiteral("\\backup.mdb");
+}
+
 QString ConnectionTextToPath(const QString& connectionText) {
     static const QString key = QStringLiteral("data source=");
     const int at = connectionText.indexOf(key, 0, Qt::CaseInsensitive);
@@ -334,6 +339,47 @@ bool DbConnection::execute(const QString& statement) {
         m_lastError = query.lastError().text();
         if (m_lastError.trimmed().isEmpty())
             m_lastError = QStringLiteral("The statement failed: %1").arg(statement);
+        return false;
+    }
+    return true;
+}
+
+bool DbConnection::beginTransaction() {
+    m_lastError.clear();
+    if (!m_handle) {
+        m_lastError = QStringLiteral("The connection is not open");
+        return false;
+    }
+    if (!m_handle->fileStillThere(&m_lastError))
+        return false;
+    if (!m_handle->database().transaction()) {
+        m_lastError = m_handle->database().lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool DbConnection::commit() {
+    m_lastError.clear();
+    if (!m_handle) {
+        m_lastError = QStringLiteral("The connection is not open");
+        return false;
+    }
+    if (!m_handle->database().commit()) {
+        m_lastError = m_handle->database().lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool DbConnection::rollback() {
+    m_lastError.clear();
+    if (!m_handle) {
+        m_lastError = QStringLiteral("The connection is not open");
+        return false;
+    }
+    if (!m_handle->database().rollback()) {
+        m_lastError = m_handle->database().lastError().text();
         return false;
     }
     return true;

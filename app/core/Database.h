@@ -38,6 +38,10 @@ QString DataFolderFrom(const QString& overrideFolder, const QString& executableF
 // double quotes, with its own double quotes doubled, as connection texts quote such values.
 QString BuildConnectionText(const QString& folder);
 
+// The text the schema migrations connect with: "Provider=Microsoft.Jet.OLEDB.4.0; " +
+// "Data Source=" + folder + "\backup.mdb", the same file without the sharing mode.
+QString BuildMigrationConnectionText(const QString& folder);
+
 // The file a connection text names: the "Data Source=" value (up to ";" or the end, or the
 // quoted value), split at its last backslash into folder and file name and joined again with
 // the platform's separator, so "<folder>\backup.mdb" names a file on Linux too. Empty when the
@@ -117,6 +121,11 @@ public:
     bool isOpen() const { return m_handle != nullptr; }
     // Runs one statement that returns no rows, such as ALTER TABLE ... ADD/DROP COLUMN.
     bool execute(const QString& statement);
+    // One transaction over several statements or recordset updates on this connection: bulk
+    // writes then cost one commit instead of one per row, and a failure can roll them back.
+    bool beginTransaction();
+    bool commit();
+    bool rollback();
     // Releases this connection; recordsets opened on it keep working until they close.
     void close() { m_handle.reset(); }
     QString lastError() const { return m_lastError; }
