@@ -482,11 +482,14 @@ CountryTableResult FillCountryTableFromBytes(const QString& connectionText, cons
 
     result.ok = true;
     result.rows = int(content.rows.size());
-    result.message = QStringLiteral("Country table filled from %1: %2 prefixes and callsigns of "
-                                    "%3 countries.")
-                         .arg(sourceName)
-                         .arg(result.rows)
-                         .arg(result.entities);
+    result.message =
+        QStringLiteral("Country table filled from %1: %2 %3 of %4 %5.")
+            .arg(sourceName)
+            .arg(result.rows)
+            .arg(result.rows == 1 ? QStringLiteral("prefix or callsign")
+                                  : QStringLiteral("prefixes and callsigns"))
+            .arg(result.entities)
+            .arg(result.entities == 1 ? QStringLiteral("country") : QStringLiteral("countries"));
     if (result.problems > 0)
         result.message += QStringLiteral(" %1 malformed %2 skipped, the first: %3.")
                               .arg(result.problems)
