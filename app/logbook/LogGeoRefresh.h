@@ -59,3 +59,5 @@ private:
     int m_done = 0;
     Result m_result;
 };
+
+Q_DECLARE_METATYPE(LogGeoRefresh::Result)
