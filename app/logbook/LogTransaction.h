@@ -7,15 +7,10 @@
 
 #include "Database.h"
 
-#include <QSqlError>
-
 class LogTransaction {
 public:
-    LogTransaction(DbConnection& db, bool enabled = true) {
-        if (enabled && db.handle()) {
-            m_handle = db.handle();
-            m_active = m_handle->database().transaction();
-        }
+    explicit LogTransaction(DbConnection& db, bool enabled = true) : m_db(db) {
+        m_active = enabled && db.isOpen() && db.beginTransaction();
     }
     ~LogTransaction() { commit(); }
     LogTransaction(const LogTransaction&) = delete;
@@ -25,16 +20,16 @@ public:
         if (!m_active)
             return m_error.isEmpty();
         m_active = false;
-        if (m_handle->database().commit())
+        if (m_db.commit())
             return true;
-        m_error = m_handle->database().lastError().text();
-        m_handle->database().rollback();
+        m_error = m_db.lastError();
+        m_db.rollback();
         return false;
     }
     QString error() const { return m_error; }
 
 private:
-    std::shared_ptr<DbHandle> m_handle;
+    DbConnection& m_db;
     bool m_active = false;
     QString m_error;
 };
