@@ -48,6 +48,10 @@ PathController::PathController(PathPanel* panel, ProgramState& state, QLineEdit*
     connect(panel->Locator(), &QLineEdit::returnPressed, this, &PathController::locatorEnter);
 }
 
+void PathController::setTargetLocator(const QString& locator) {
+    m_panel->Locator()->setText(locator);
+}
+
 void PathController::locatorEnter() {
     // A valid target puts the focus on the heading box, so that the next Enter turns the
     // antenna to the bearing just computed.

@@ -44,6 +44,9 @@ public:
     // The user's number format for the result line; the system locale by default.
     void setLocale(const QLocale& locale) { m_locale = locale; }
 
+    // Puts a locator into the target box `Locator`, as a beacon selection does.
+    void setTargetLocator(const QString& locator);
+
     // Set by the beacon directory's GD button: the next PathToTarget measures to the beacon
     // editor's locator and clears it.
     bool UseBeaconLocator = false;

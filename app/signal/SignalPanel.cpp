@@ -109,10 +109,12 @@ SpectrumPanel::SpectrumPanel(Spectrum* spectrum, QWidget* parent)
     layout->setRowStretch(0, 1);
 
     connect(m_scrReflvl, &QScrollBar::valueChanged, this, &SpectrumPanel::referenceChanged);
-    connect(m_clearMax, &QPushButton::clicked, this, [this] {
-        m_spectrum->ClearMax();
-        m_lblMaxHold->setText(m_spectrum->MaxHoldText);
-    });
+    connect(m_clearMax, &QPushButton::clicked, this, &SpectrumPanel::ClearMaxHold);
+}
+
+void SpectrumPanel::ClearMaxHold() {
+    m_spectrum->ClearMax();
+    m_lblMaxHold->setText(m_spectrum->MaxHoldText);
 }
 
 void SpectrumPanel::DrawGridAndLabels() {

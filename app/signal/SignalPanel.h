@@ -50,6 +50,8 @@ public:
 
     SpectrumPicture* picture() const { return m_picture2; }
     // Lives wherever the main window puts it.
+    // The held maximum starts again from "0" (the ClearMax button, a new beacon).
+    void ClearMaxHold();
     ValueLabel* referenceLabel() const { return m_lblReflvl; }
     QScrollBar* referenceScrollBar() const { return m_scrReflvl; }
 
