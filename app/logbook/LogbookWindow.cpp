@@ -287,8 +287,9 @@ void LogbookWindow::buildControls() {
 }
 
 void LogbookWindow::showStationSettings() {
-    m_Callsign->setText(m_context.settings[Settings::MyCallsign].toText());
-    m_MyGrid->setText(m_context.settings[Settings::MyGrid].toText());
+    // The program-wide values: the settings dialog and the GPS change them during the run.
+    m_Callsign->setText(m_context.state.ownCallsign);
+    m_MyGrid->setText(m_context.state.ownLocator);
 }
 
 void LogbookWindow::openSteps() {
@@ -334,6 +335,8 @@ void LogbookWindow::closeEvent(QCloseEvent* event) {
         if (NormaliseDxccPatterns(connectionText(), &error) < 0)
             qCWarning(lcLogbook, "Country patterns not rewritten: %s", qPrintable(error));
         SettingsStore& settings = m_context.settings;
+        // Captions shown since the window opened may be stale: write what holds now.
+        showStationSettings();
         settings[Settings::MyCallsign] = SettingValue::text(m_Callsign->text());
         settings[Settings::MyGrid] = SettingValue::text(m_MyGrid->text());
         settings[Settings::LogBandOption] =

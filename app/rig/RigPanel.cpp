@@ -140,17 +140,20 @@ RigPanel::RigPanel(RigStation* station, QWidget* parent) : QWidget(parent), m_st
     layout->addWidget(m_optFT847, 5, 0, 1, 2);
 
     // Band clicks, raised by the user or by the program selecting an option.
-    connect(m_optBandR, &OptionGroup::selectionChanged, this, [&rig](int option) {
-        if (option > 0)
+    connect(m_optBandR, &OptionGroup::selectionChanged, this, [this, &rig](int option) {
+        if (option > 0 && !m_showingBands)
             rig.OptBandR(option);
     });
-    connect(m_optBandV, &OptionGroup::selectionChanged, this, [&rig](int option) {
-        if (option > 0)
+    connect(m_optBandV, &OptionGroup::selectionChanged, this, [this, &rig](int option) {
+        if (option > 0 && !m_showingBands)
             rig.OptBandV(option);
     });
+    // Showing a band the rig chose (the beacon list picks bands too) must not run it again.
     connect(&rig, &RigControl::bandOptionsChanged, this, [this](int bandR, int bandV) {
+        m_showingBands = true;
         m_optBandR->setSelected(bandR);
         m_optBandV->setSelected(bandV);
+        m_showingBands = false;
     });
     connect(m_optQRG, &OptionGroup::selectionChanged, this,
             [&rig](int option) { rig.OptQRG = option; });

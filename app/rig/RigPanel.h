@@ -79,6 +79,7 @@ private:
     ValueLabel* m_formatFre;
     ValueLabel* m_label41;
     QWidget* m_lblCom1 = nullptr;
+    bool m_showingBands = false;
 };
 
 // Azimuth buttons, heading boxes, elevation buttons, the automatic hold and the readouts.

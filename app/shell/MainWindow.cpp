@@ -1,7 +1,11 @@
 #include "MainWindow.h"
 
+#include "BeaconCsv.h"
+#include "BeaconDirectory.h"
+#include "CountryFile.h"
 #include "Database.h"
 #include "KeyerPanel.h"
+#include "LogbookWindow.h"
 #include "OptionGroup.h"
 #include "PathPanel.h"
 #include "ProgramState.h"
@@ -18,11 +22,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -83,6 +89,7 @@ MainWindow::~MainWindow() {
     if (!m_unloaded)
         unload();
     // The keyer and the rig hold the ports and each other: release them before the ports go.
+    delete m_beacons; // its filters watch the beacon boxes, which go with the window
     delete m_keyer;
     delete m_path;
     delete m_keyerPanel;
@@ -177,24 +184,33 @@ void MainWindow::buildControls() {
 
     // Beacon grid and its editor.
     auto* beacons = new QGroupBox(tr("Beacons"), central);
-    auto* beaconLayout = new QGridLayout(beacons);
-    m_dataGrid1 = new QTableView(beacons);
-    m_dataGrid1->setObjectName(QStringLiteral("DataGrid1"));
-    m_dataGrid1->setAccessibleName(tr("Beacon list"));
-    m_dataGrid1->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    auto* beaconLayout = new QVBoxLayout(beacons);
+    m_beaconPanel = new BeaconPanel(beacons);
+    beaconLayout->addWidget(m_beaconPanel);
+    m_dataGrid1 = m_beaconPanel->DataGrid1();
+    m_txtBeacon = m_beaconPanel->txtBeacon();
+    m_txtLocB = m_beaconPanel->txtLocB();
+    m_banCoun = m_beaconPanel->BanCoun();
     m_dataGrid1->viewport()->installEventFilter(this);
-    m_txtBeacon = new QLineEdit(beacons);
-    m_txtBeacon->setObjectName(QStringLiteral("txtBeacon"));
-    m_txtBeacon->setAccessibleName(tr("Beacon callsign"));
-    m_txtLocB = new QLineEdit(beacons);
-    m_txtLocB->setObjectName(QStringLiteral("txtLocB"));
-    m_txtLocB->setAccessibleName(tr("Beacon locator"));
-    m_path->setBeaconLocatorSource([this] { return m_txtLocB->text(); });
-    m_banCoun = Toggle(QStringLiteral("BanCoun"), QStringLiteral("dxcc"), beacons);
-    beaconLayout->addWidget(m_dataGrid1, 0, 0, 1, 3);
-    beaconLayout->addWidget(m_txtBeacon, 1, 0);
-    beaconLayout->addWidget(m_txtLocB, 1, 1);
-    beaconLayout->addWidget(m_banCoun, 1, 2);
+    BeaconHooks hooks;
+    hooks.openSettings = [this] { StationWindows::open(m_windows.settingsDialog()); };
+    hooks.selectDirectBand = [this](int index) {
+        // The beacon's own frequency stays in force, not the band's preset.
+        m_station->rig().ApplyBandPreset = false;
+        m_station->rig().OptBandV(index);
+    };
+    hooks.selectTransverterBand = [this](int index) { m_station->rig().OptBandR(index); };
+    hooks.tuneRig = [this] {
+        QString copy = m_context.state.RigFreqText;
+        m_station->rig().SetRigFrequency(copy);
+    };
+    hooks.turnRotor = [this] { m_rotorPanel->turnToHeading(); };
+    hooks.openCluster = [this] { StationWindows::open(m_windows.clusterWindow()); };
+    hooks.resetMaxHold = [this] { m_signal->panel()->ClearMaxHold(); };
+    hooks.message = [this](const QString& text) { tell(text); };
+    m_beacons = new BeaconDirectory(m_beaconPanel, m_context.state, m_context.settings, m_path,
+                                    com(2), std::move(hooks), this);
+    m_keyerPanel->LoopStop()->installEventFilter(this);
     grid->addWidget(beacons, 2, 0, 1, 2);
 
     // Ports and window controls.
@@ -264,9 +280,57 @@ void MainWindow::buildMenu() {
         connect(a, &QAction::triggered, this,
                 [this, make] { StationWindows::open(make(m_windows)); });
     }
+    // The station's data in and out of the database.
+    QMenu* data = menuBar()->addMenu(tr("&Data"));
+    data->setObjectName(QStringLiteral("mnuData"));
+    auto choose = [this](const QString& title, const QString& filter, bool save,
+                         void (MainWindow::*action)(const QString&)) {
+        auto* dialog = new QFileDialog(this, title, QString(), filter);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        if (save)
+            dialog->setDefaultSuffix(QStringLiteral("csv"));
+        connect(dialog, &QFileDialog::fileSelected, this,
+                [this, action](const QString& file) { (this->*action)(file); });
+        dialog->open();
+    };
+    QAction* countries = data->addAction(tr("Refresh &country table from cty.dat..."));
+    countries->setObjectName(QStringLiteral("mnuCountryTable"));
+    connect(countries, &QAction::triggered, this, [this, choose] {
+        choose(tr("Country file"), tr("Country files (cty.dat *.dat);;All files (*)"), false,
+               &MainWindow::refreshCountryTable);
+    });
+    QAction* importBeacons = data->addAction(tr("&Import beacons from CSV..."));
+    importBeacons->setObjectName(QStringLiteral("mnuImportBeacons"));
+    connect(importBeacons, &QAction::triggered, this, [this, choose] {
+        choose(tr("Import beacons"), tr("CSV files (*.csv);;All files (*)"), false,
+               &MainWindow::importBeacons);
+    });
+    QAction* exportBeacons = data->addAction(tr("&Export beacons to CSV..."));
+    exportBeacons->setObjectName(QStringLiteral("mnuExportBeacons"));
+    connect(exportBeacons, &QAction::triggered, this, [this, choose] {
+        choose(tr("Export beacons"), tr("CSV files (*.csv)"), true, &MainWindow::exportBeacons);
+    });
+
     QAction* about = menuBar()->addAction(tr("&About"));
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
+}
+
+void MainWindow::refreshCountryTable(const QString& ctyFile) {
+    const CountryTableResult result = FillCountryTable(m_context.state.DbConnectionText, ctyFile);
+    tell(result.message);
+}
+
+void MainWindow::importBeacons(const QString& csvFile) {
+    const BeaconImportResult result = ImportBeaconCsv(m_context.state.DbConnectionText, csvFile);
+    m_beacons->LoadBeaconGrid();
+    tell(BeaconImportMessage(result));
+}
+
+void MainWindow::exportBeacons(const QString& csvFile) {
+    tell(BeaconExportMessage(ExportBeaconCsv(m_context.state.DbConnectionText, csvFile)));
 }
 
 void MainWindow::showAbout() {
@@ -301,7 +365,8 @@ void MainWindow::load() {
     // 3. Own locator, the logbook window (hidden) and the export state.
     runStep("logbook state", [this, &settings, &state] {
         state.ownLocator = settings[MyGrid].toText();
-        m_windows.logbookWindow();
+        state.ownCallsign = settings[MyCallsign].toText(); // the logbook's labels show both
+        m_windows.logbookWindow()->ComputeLogGeo();
         m_geTransparency = settings[GeTransparency].toText();
         m_geBeaconLines = settings[GeBeaconLines].toBool();
         m_geSquareLines = settings[GeSquareLines].toBool();
@@ -327,7 +392,6 @@ void MainWindow::load() {
     runStep("station data", [this, &settings, &state] {
         state.ownCallsign = settings[MyCallsign].toText();
         state.ownLocator = settings[MyGrid].toText();
-        m_logBandFilter = settings[LogBandFilter].toText();
     });
     // 9. Keyer speed, GPS picture, tuning step, band.
     runStep("options", [this, &settings, &state] {
@@ -368,12 +432,19 @@ void MainWindow::load() {
             m_vcx->connectFirstCamera();
         redrawOverlay();
     });
-    // 16. The database; a data folder without one gets a new, empty one. Filling the beacon
-    // grid from it comes with the beacon directory.
+    // 16. The database (a data folder without one gets a new one) and the beacon grid.
     runStep("database", [this] {
         QString error;
-        if (!m_context.database.ensure(&error))
+        if (!m_context.database.ensure(&error)) {
             tell(error);
+            return;
+        }
+        // A new log gets its country table from the country file; without the file the
+        // table stays empty and the user hears why, once.
+        const CountryTableResult countries = EnsureCountryTable(m_context.state.DbConnectionText);
+        if (!countries.ok && !countries.message.isEmpty())
+            tell(countries.message);
+        m_beacons->LoadBeaconGrid();
     });
 
     m_timer->start();
@@ -429,6 +500,13 @@ void MainWindow::showEvent(QShowEvent* event) {
         m_activated = true;
         firstActivation();
     }
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // Each activation shows the beacon list as the database now holds it.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_activated && !m_unloaded)
+        m_beacons->LoadBeaconGrid();
 }
 
 void MainWindow::firstActivation() {
@@ -531,9 +609,16 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         auto* wheel = static_cast<QWheelEvent*>(event);
         const int rows = m_wheel.add(wheel->angleDelta().y());
         ScrollGridRows(m_dataGrid1, rows);
-        if (StationWindow* log = m_windows.logbookIfMade())
+        if (LogbookWindow* log = m_windows.logbookIfMade())
             ScrollGridRows(log->grid(), rows);
         return true; // whole notches only: the grid's own wheel handling would scroll again
+    }
+    if (event->type() == QEvent::KeyPress && watched == m_keyerPanel->LoopStop()) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            m_beaconPanel->txtQrgB()->setFocus();
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -590,7 +675,7 @@ bool MainWindow::saveSettings() {
     SettingsTable[MyGrid] = SettingValue::text(m_context.state.ownLocator);
     SettingsTable[MarkerX] = SettingValue::text(m_lblMarkerX->text());
     SettingsTable[BeaconSortToggle] = SettingValue::boolean(m_banCoun->isChecked());
-    SettingsTable[LogBandFilter] = SettingValue::text(m_logBandFilter);
+    // LogBandFilter stays as the logbook window last wrote it.
     const RigStation::UnloadValues rig = m_station->unloadValues();
     SettingsTable[BandIndex] = SettingValue::number(rig.bandIndex);
     SettingsTable[RigFrequency] = SettingValue::clampedLong(rig.rigFrequency);

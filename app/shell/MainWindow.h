@@ -14,6 +14,8 @@
 #include <array>
 #include <memory>
 
+class BeaconDirectory;
+class BeaconPanel;
 class KeyerController;
 class KeyerPanel;
 class PathController;
@@ -50,8 +52,15 @@ public:
     StationWindows& windows() { return m_windows; }
 
     QTableView* beaconGrid() const { return m_dataGrid1; }
+    BeaconDirectory* beacons() const { return m_beacons; }
+    BeaconPanel* beaconPanel() const { return m_beaconPanel; }
     // The status line's summary of what is really connected.
     ValueLabel* connectionStatus() const { return m_connection; }
+
+    // The Data menu's actions once a file is chosen; each tells the user what it did.
+    void refreshCountryTable(const QString& ctyFile);
+    void importBeacons(const QString& csvFile);
+    void exportBeacons(const QString& csvFile);
 
     // The weather label as it stands after the page was fetched and scanned.
     void applyWeatherPage(const QString& page);
@@ -65,6 +74,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -98,7 +108,6 @@ private:
     StationWindows m_windows;
 
     // Window state shared with the settings file; callsign and locator are program-wide.
-    QString m_logBandFilter;
     QString m_geTransparency;
     bool m_geBeaconLines = true;
     bool m_geSquareLines = true;
@@ -127,6 +136,8 @@ private:
     QLineEdit* m_txtBeacon = nullptr;
     QLineEdit* m_txtLocB = nullptr;
     QTableView* m_dataGrid1 = nullptr;
+    BeaconPanel* m_beaconPanel = nullptr;
+    BeaconDirectory* m_beacons = nullptr;
     QPushButton* m_banCoun = nullptr;
     RigStation* m_station = nullptr;
     RigPanel* m_rigPanel = nullptr;

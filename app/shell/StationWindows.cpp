@@ -1,5 +1,7 @@
 #include "StationWindows.h"
 
+#include "LogbookWindow.h"
+
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -42,10 +44,14 @@ StationWindow* StationWindows::gpsWindow() {
     return Make(m_gps, "form4", "FarscanGPSLoc");
 }
 
-StationWindow* StationWindows::logbookWindow() {
-    StationWindow* w = Make(m_logbook, "form5", "FarscanLog");
-    w->addGrid();
-    return w;
+LogbookWindow* StationWindows::logbookWindow() {
+    if (!m_logbook)
+        m_logbook = new LogbookWindow(m_context);
+    return m_logbook;
+}
+
+LogbookWindow* StationWindows::logbookIfMade() const {
+    return m_logbook;
 }
 
 StationWindow* StationWindows::qslWindow() {
@@ -61,10 +67,14 @@ void StationWindows::open(QWidget* window) {
 }
 
 void StationWindows::closeAll() {
-    for (QPointer<StationWindow>* slot : {&m_settings, &m_cluster, &m_gps, &m_logbook, &m_qsl}) {
+    for (QPointer<StationWindow>* slot : {&m_settings, &m_cluster, &m_gps, &m_qsl}) {
         if (*slot) {
             (*slot)->close();
             delete slot->data();
         }
+    }
+    if (m_logbook) {
+        m_logbook->close();
+        delete m_logbook.data();
     }
 }

@@ -9,9 +9,10 @@
 #include <QPointer>
 #include <QWidget>
 
+class LogbookWindow;
 class QTableView;
 
-// A window whose contents are still to come.
+// A window whose contents are still to come (the logbook window has its own class).
 class StationWindow : public QWidget {
     Q_OBJECT
 public:
@@ -34,11 +35,11 @@ public:
     StationWindow* settingsDialog(); // form2 "Initial"
     StationWindow* clusterWindow();  // form3 "FarscanPacket"
     StationWindow* gpsWindow();      // form4 "FarscanGPSLoc"
-    StationWindow* logbookWindow();  // form5 "FarscanLog", with its grid
+    LogbookWindow* logbookWindow();  // form5 "FarscanLog"
     StationWindow* qslWindow();      // Form6 "FarscanQSL"
 
     // The logbook window if it has been made (the wheel scrolls its grid too).
-    StationWindow* logbookIfMade() const { return m_logbook; }
+    LogbookWindow* logbookIfMade() const;
 
     // Shows a window modeless, raised and active, as its menu item does.
     static void open(QWidget* window);
@@ -50,6 +51,6 @@ private:
     QPointer<StationWindow> m_settings;
     QPointer<StationWindow> m_cluster;
     QPointer<StationWindow> m_gps;
-    QPointer<StationWindow> m_logbook;
+    QPointer<LogbookWindow> m_logbook;
     QPointer<StationWindow> m_qsl;
 };

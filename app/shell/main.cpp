@@ -23,9 +23,22 @@ void OnTerminate(int) {
 }
 
 // SIGTERM and SIGINT close the main window through its unload, so settings are saved and the
-// ports closed. The handler only writes a byte; the window is closed on the event loop.
-void CloseOnTerminate(MainWindow* window) {
+// ports closed. The handler only writes a byte; the window is closed on the event loop. It is
+// installed before the window loads (loading a large log takes a while), so a signal that comes
+// meanwhile waits in the pipe for the window instead of killing the program.
+void CatchTermination() {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    struct sigaction sa = {};
+    sa.sa_handler = OnTerminate;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+void CloseOnTerminate(MainWindow* window) {
+    if (g_signalPipe[1] < 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
@@ -33,12 +46,6 @@ void CloseOnTerminate(MainWindow* window) {
         [[maybe_unused]] ssize_t n = ::read(g_signalPipe[1], &c, 1);
         window->terminate();
     });
-    struct sigaction sa = {};
-    sa.sa_handler = OnTerminate;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
 }
 } // namespace
 #endif
@@ -78,6 +85,9 @@ int main(int argc, char** argv) {
     SystemClock clock;
     StationContext context{settings, state, CreateSystemSerialPort, board, database, clock};
 
+#ifdef Q_OS_UNIX
+    CatchTermination();
+#endif
     MainWindowOptions options;
     options.video = !parser.isSet(noVideo) && qEnvironmentVariableIsEmpty("FARSCAN_NO_VIDEO");
     MainWindow window(context, options);

@@ -265,6 +265,8 @@ private slots:
         station.settings[Settings::MyCallsign] = SettingValue::text(QStringLiteral("DL0TST"));
         station.settings[Settings::MyGrid] = SettingValue::text(QStringLiteral("JO62QM"));
         station.settings[Settings::LogBandOption] = SettingValue::number(16);
+        station.state.ownCallsign = QStringLiteral("DL0TST"); // as the main window's load does
+        station.state.ownLocator = QStringLiteral("JO62QM");
 
         QStringList messages;
         StationContext context = station.context();

@@ -2,6 +2,7 @@
 #include "Clock.h"
 #include "Database.h"
 #include "FakeBoard.h"
+#include "LogbookWindow.h"
 #include "MainWindow.h"
 #include "OptionGroup.h"
 #include "PortivaBoard.h"
@@ -13,6 +14,7 @@
 
 #include "Weather.h"
 #include <QAccessible>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLibrary>
@@ -176,7 +178,7 @@ private slots:
         QCOMPARE(TextColour(lbl1), QColor(255, 0, 0));
         QCOMPARE(TextColour(w.findChild<QLabel*>(QStringLiteral("lblCom2"))), QColor(0, 255, 0));
         // The second transceiver is still used.
-        QVERIFY(w.com(2)->write(QByteArray("\x00\x00\x00\x00\x07", 5)));
+        QVERIFY(w.com(2)->write(QByteArray("\x01\x00\x00\x00\x07", 5)));
         QCOMPARE(ports.com2.readAvailable().size(), 5);
     }
 
@@ -276,7 +278,7 @@ private slots:
         QStandardItemModel beacons(200, 4), log(200, 4);
         QTableView* grid = w.beaconGrid();
         grid->setModel(&beacons);
-        StationWindow* logbook = w.windows().logbookWindow();
+        LogbookWindow* logbook = w.windows().logbookWindow();
         QVERIFY(logbook && logbook->grid());
         logbook->grid()->setModel(&log);
         logbook->grid()->resize(400, 300);
@@ -321,7 +323,7 @@ private slots:
             {"mnuQSL", "&QSL", "Form6", "FarscanQSL"},
         };
         QList<QAction*> actions = w.menuBar()->actions();
-        QCOMPARE(actions.size(), 6); // and "About"
+        QCOMPARE(actions.size(), 7); // and "Data", "About"
         for (int i = 0; i < 5; ++i) {
             QAction* a = actions[i];
             QCOMPARE(a->objectName(), QString::fromLatin1(items[i].action));
@@ -455,7 +457,9 @@ private slots:
     void locatorEnterEnterTurnsTheAntenna() {
         ScratchDir dir;
         StationPorts ports;
-        PresetSettings({{Settings::MyGrid, SettingValue::text(QStringLiteral("JO62QM"))}});
+        // With callsign and locator set, no first-run dialog takes the focus.
+        PresetSettings({{Settings::MyGrid, SettingValue::text(QStringLiteral("JO62QM"))},
+                        {Settings::MyCallsign, SettingValue::text(QStringLiteral("DL1TST"))}});
         Station station;
         MainWindow w(station.context(), TestOptions());
         w.show();
@@ -476,6 +480,62 @@ private slots:
         QCOMPARE(WithoutPolls(ports.rotor.readAvailable(300, 1500), kRotorPoll),
                  QByteArray("AP1253\r;"));
         QVERIFY(locator->hasFocus());
+    }
+
+    // The operator picks a beacon in the grid with Enter: the exact frames reach the rig and
+    // rotor ports, the microwave beacon's digits go to Com2, the band follows the frequency.
+    void beaconChosenInTheGridTunesTheRigAndTurnsTheAntenna() {
+        ScratchDir dir;
+        StationPorts ports;
+        QTemporaryDir data;
+        EnvGuard folder("FARSCAN_DATA_DIR", data.path().toLocal8Bit());
+        PresetSettings({{Settings::MyGrid, SettingValue::text(QStringLiteral("JO62QM"))},
+                        {Settings::MyCallsign, SettingValue::text(QStringLiteral("DL1TST"))}});
+        const QString db = QDir(data.path()).filePath(QStringLiteral("backup.mdb"));
+        QVERIFY(EnsureDatabase(db));
+        {
+            DbConnection c;
+            QVERIFY(c.open(BuildConnectionText(data.path())));
+            QVERIFY(c.execute(QStringLiteral(
+                "INSERT INTO PNT_Beacon (beacon, qrg, Locator) VALUES ('DB0MW/B', 10368850, "
+                "'JO31NF'), ('OK0EA', 144410, 'JO60JJ')")));
+        }
+        Station station;
+        MainWindow w(station.context(), TestOptions());
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTableView* grid = w.beaconGrid();
+        QCOMPARE(grid->model()->rowCount(), 2);
+        auto pick = [&](const QString& name) {
+            for (int r = 0; r < grid->model()->rowCount(); ++r)
+                if (grid->model()->index(r, 0).data().toString() == name)
+                    grid->setCurrentIndex(grid->model()->index(r, 1));
+            grid->setFocus();
+            QTest::keyClick(grid, Qt::Key_Return);
+        };
+        ports.com1.readAvailable(200, 500);
+        ports.com2.readAvailable(200, 500);
+        ports.rotor.readAvailable(200, 500);
+
+        pick(QStringLiteral("DB0MW/B"));
+        // The transverter's band: 144.850 MHz on Com1, the beacon's kHz on Com2.
+        QCOMPARE(ports.com1.readAvailable(300, 1500), QByteArray("\x14\x48\x50\x00\x01", 5));
+        // Com2 gets the beacon's digits, then the rig's digit text as every tuning sends it.
+        QCOMPARE(ports.com2.readAvailable(300, 1500), QByteArray("10368850144850"));
+        QCOMPARE(WithoutPolls(ports.rotor.readAvailable(300, 1500), kRotorPoll),
+                 QByteArray("AP1253\r;"));
+        QCOMPARE(station.state.BandPattern, QStringLiteral("10368%"));
+        QCOMPARE(station.state.SelectedBeacon, QStringLiteral("DB0MW/B"));
+
+        pick(QStringLiteral("OK0EA"));
+        // The direct 144 MHz band: USB mode on Com1, the beacon's frequency on Com2.
+        QCOMPARE(ports.com1.readAvailable(300, 1500), QByteArray("\x01\x00\x00\x00\x07", 5));
+        const QByteArray frame("\x14\x44\x10\x00\x01", 5);
+        // The band's own tuning and the selection's, each the digit text and the frame.
+        QCOMPARE(ports.com2.readAvailable(300, 1500), "144410" + frame + "144410" + frame);
+        QVERIFY(!WithoutPolls(ports.rotor.readAvailable(300, 1500), kRotorPoll).isEmpty());
+        QCOMPARE(station.state.RigPort, QStringLiteral("Com2"));
     }
 
     // Values that other windows change during the run (the GPS's locator, the settings
