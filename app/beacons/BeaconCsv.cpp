@@ -22,6 +22,7 @@ namespace {
 
 // Far above any real directory; a bigger file is refused before it is read.
 constexpr qint64 MaxCsvBytes = 16 * 1024 * 1024;
+constexpr double MaxKhz = 1e9;
 
 struct RawRecord {
     int line = 0;
@@ -150,7 +151,8 @@ bool parseKhz(const QString& text, double* khz) {
         return false;
     bool ok = false;
     const double v = QLocale::c().toDouble(text, &ok);
-    if (!ok || !std::isfinite(v) || v <= 0.0)
+    // Up to 1 THz: far above every band, and the shortest text of such a number reads back.
+    if (!ok || !std::isfinite(v) || v <= 0.0 || v > MaxKhz)
         return false;
     *khz = v;
     return true;

@@ -27,11 +27,11 @@ inline constexpr int BeaconCallsignMaxLength = 30;
 inline constexpr int BeaconCommentMaxLength = 250;
 
 struct BeaconCsvRow {
-    QString callsign; // trimmed, as written
-    QString locator;  // upper case, valid by ValidateLocator
-    double qrgKhz = 0.0;
-    QString comment; // as written, line breaks included
-    int line = 0;    // the line the row starts on
+    QString callsign;    // trimmed, as written
+    QString locator;     // upper case, valid by ValidateLocator
+    double qrgKhz = 0.0; // above 0, at most 1e9 (1 THz); up to 6 decimals
+    QString comment;     // as written, line breaks included
+    int line = 0;        // the line the row starts on
 };
 
 struct BeaconCsvContent {
