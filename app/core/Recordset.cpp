@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -108,6 +109,11 @@ int kindRank(const QVariant& v) {
 }
 
 int compareValues(const QVariant& a, const QVariant& b) {
+    // Texts are the common sort key (dates, calls, locators): compare them without copies.
+    if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString && !a.isNull() &&
+        !b.isNull())
+        return QString::compare(*static_cast<const QString*>(a.constData()),
+                                *static_cast<const QString*>(b.constData()), Qt::CaseInsensitive);
     const int ra = kindRank(a);
     const int rb = kindRank(b);
     if (ra != rb)
@@ -135,6 +141,80 @@ int compareValues(const QVariant& a, const QVariant& b) {
     }
 }
 
+// A sort key prepared once per row, so that the sort compares without conversions: the kind
+// rank, the number, and texts case-folded (comparing folded texts is comparing texts
+// case-insensitively).
+struct SortValue {
+    int rank = 0;
+    bool whole = false;
+    bool packed = false; // the folded text is in hi and lo (see below)
+    quint64 hi = 0;
+    quint64 lo = 0;
+    qint64 integer = 0;
+    double real = 0;
+    QString text;
+    QByteArray blob;
+};
+
+SortValue sortValue(const QVariant& v) {
+    SortValue out;
+    out.rank = kindRank(v);
+    switch (out.rank) {
+    case 1:
+        out.whole = isWholeNumber(v);
+        out.integer = v.toLongLong();
+        out.real = v.toDouble();
+        break;
+    case 2: {
+        out.text = v.toString().toCaseFolded();
+        // A short text of Latin-1 letters (dates, times, calls, locators) packed into two
+        // numbers whose order is the text's order, so that most comparisons are two compares.
+        if (out.text.size() <= 16) {
+            out.packed = true;
+            for (qsizetype i = 0; i < 16 && out.packed; ++i) {
+                const char16_t c = i < out.text.size() ? out.text.at(i).unicode() : 0;
+                if (c > 0xff || (i < out.text.size() && c == 0))
+                    out.packed = false;
+                else if (i < 8)
+                    out.hi = (out.hi << 8) | c;
+                else
+                    out.lo = (out.lo << 8) | c;
+            }
+        }
+        break;
+    }
+    case 3:
+        out.blob = v.toByteArray();
+        break;
+    default:
+        break;
+    }
+    return out;
+}
+
+// The order of compareValues.
+int compareSortValues(const SortValue& a, const SortValue& b) {
+    if (a.rank != b.rank)
+        return a.rank < b.rank ? -1 : 1;
+    switch (a.rank) {
+    case 1:
+        if (a.whole && b.whole)
+            return a.integer < b.integer ? -1 : (a.integer > b.integer ? 1 : 0);
+        return a.real < b.real ? -1 : (a.real > b.real ? 1 : 0);
+    case 2:
+        if (a.packed && b.packed) {
+            if (a.hi != b.hi)
+                return a.hi < b.hi ? -1 : 1;
+            return a.lo < b.lo ? -1 : (a.lo > b.lo ? 1 : 0);
+        }
+        return QString::compare(a.text, b.text, Qt::CaseSensitive);
+    case 3:
+        return a.blob < b.blob ? -1 : (a.blob > b.blob ? 1 : 0);
+    default:
+        return 0;
+    }
+}
+
 // Dates and times as ISO texts without fractions of a second (the driver would add them).
 QVariant storedForm(const QVariant& v) {
     if (v.isNull())
@@ -149,6 +229,30 @@ QVariant storedForm(const QVariant& v) {
     default:
         return v;
     }
+}
+
+// SQLite's rule: a declared type with INT is integer, else one with CHAR, CLOB or TEXT is text.
+bool hasTextAffinity(const QString& declaredType) {
+    const QString t = declaredType.toUpper();
+    return !t.contains(QLatin1String("INT")) &&
+           (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) ||
+            t.contains(QLatin1String("TEXT")));
+}
+
+// The pattern with every non-ASCII character made "_": SQLite's LIKE folds only ASCII case, so
+// this matches at least every text the pattern matches here.
+QString asciiPattern(const QString& pattern, bool* changed) {
+    QString out;
+    *changed = false;
+    for (const char32_t c : pattern.toUcs4()) {
+        if (c < 0x80) {
+            out += QChar(c);
+        } else {
+            out += QLatin1Char('_');
+            *changed = true;
+        }
+    }
+    return out;
 }
 
 QString errorText(const QSqlQuery& query, const QString& fallback) {
@@ -200,7 +304,11 @@ QString DbValueText(const QVariant& value) {
 
 Recordset::Recordset(QObject* parent) : QObject(parent) {}
 
-Recordset::~Recordset() = default;
+Recordset::~Recordset() {
+    // Statements go before the connection they belong to.
+    m_pageQuery.reset();
+    m_writeQueries.clear();
+}
 
 bool Recordset::fail(const QString& text) const {
     m_lastError = text;
@@ -214,7 +322,7 @@ bool Recordset::requireOpen() const {
 bool Recordset::requireCurrent() const {
     if (!requireOpen())
         return false;
-    if (m_pos < 0 || m_pos >= static_cast<int>(m_visible.size()))
+    if (m_pos < 0 || m_pos >= visibleCount())
         return fail(QStringLiteral("There is no current row (begin or end of the rows)"));
     return true;
 }
@@ -231,6 +339,12 @@ bool Recordset::requireWritable() const {
 
 bool Recordset::isUpdatable() const {
     return m_open && !m_table.isEmpty() && m_options.lockType != 1;
+}
+
+void Recordset::setPageSize(int rows) {
+    m_pageSize = std::max(1, rows);
+    m_pageQuery.reset();
+    evict();
 }
 
 bool Recordset::open(const QString& selectStatement, DbConnection& connection,
@@ -270,10 +384,10 @@ bool Recordset::open(const QString& selectStatement, DbConnection& connection,
 
     QSqlQuery query(db->database());
     bool withRowid = false;
+    QString rewritten;
     if (writable) {
-        const QString rewritten =
-            QStringLiteral("SELECT %1, %2.rowid AS %3 FROM %2%4")
-                .arg(simple.columns.trimmed(), simple.table, hiddenRowid, simple.rest);
+        rewritten = QStringLiteral("SELECT %1, %2.rowid AS %3 FROM %2%4")
+                        .arg(simple.columns.trimmed(), simple.table, hiddenRowid, simple.rest);
         withRowid = run(query, rewritten);
         if (!withRowid)
             why = QStringLiteral("the table has no row identity");
@@ -289,32 +403,73 @@ bool Recordset::open(const QString& selectStatement, DbConnection& connection,
     QStringList fields;
     for (int i = 0; i < columns; ++i)
         fields << record.fieldName(i);
-    std::vector<Row> rows;
+
+    // A simple statement: the first screen of rows now (all of them when the statement has no
+    // more), the rest when looked at. Any other: every row now.
+    std::vector<QVariantList> rows;
+    std::vector<qint64> firstIds;
+    bool readAll = true;
     while (query.next()) {
-        Row row;
-        row.values.reserve(columns);
+        QVariantList values;
+        values.reserve(columns);
         for (int i = 0; i < columns; ++i)
-            row.values << query.value(i);
-        if (withRowid)
-            row.rowid = query.value(columns);
-        rows.push_back(std::move(row));
+            values << query.value(i);
+        if (withRowid) {
+            const qint64 id = query.value(columns).toLongLong();
+            m_cache.insert(id, CachedRow{std::move(values), ++m_tick, false, false});
+            firstIds.push_back(id);
+            if (int(firstIds.size()) > std::min(m_pageSize, 64)) {
+                readAll = false;
+                break;
+            }
+        } else {
+            rows.push_back(std::move(values));
+        }
     }
-    if (query.lastError().isValid())
+    if (query.lastError().isValid()) {
+        m_cache.clear();
         return fail(errorText(query, QStringLiteral("Reading the rows failed")));
+    }
     query.finish();
 
     m_db = std::move(db);
     m_open = true;
+    m_lazy = withRowid;
     m_options = options;
     m_fields = fields;
-    m_rows = std::move(rows);
+    m_textColumn.assign(fields.size(), false);
     if (withRowid) {
         m_table = simple.table;
         m_columnList = simple.columns.trimmed();
+        m_rowidStatement = rewritten;
+        m_params = params;
+        static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\b)"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        m_statementOrdered = orderBy.match(simple.rest).hasMatch();
+        // Which fields SQLite can filter exactly: columns declared as texts.
+        QSqlQuery info(m_db->database());
+        info.setForwardOnly(true);
+        if (info.prepare(QStringLiteral("SELECT name, type FROM pragma_table_info(?)"))) {
+            info.addBindValue(unquoted(m_table));
+            if (info.exec()) {
+                while (info.next()) {
+                    const int index = fieldIndex(info.value(0).toString());
+                    if (index >= 0)
+                        m_textColumn[index] = hasTextAffinity(info.value(1).toString());
+                }
+            }
+        }
+        if (readAll) {
+            if (!m_statementOrdered)
+                std::sort(firstIds.begin(), firstIds.end());
+            m_visible = std::move(firstIds);
+            m_listValid = true;
+        }
     } else {
         m_readOnlyWhy = why;
+        m_rows = std::move(rows);
     }
-    rebuildVisible();
+    m_pos = 0;
     emit changed();
     return true;
 }
@@ -322,17 +477,30 @@ bool Recordset::open(const QString& selectStatement, DbConnection& connection,
 void Recordset::close() {
     const bool wasOpen = m_open;
     m_open = false;
+    m_lazy = false;
+    m_pageQuery.reset();
+    m_writeQueries.clear();
     m_db.reset();
     m_fields.clear();
+    m_textColumn.clear();
     m_table.clear();
     m_columnList.clear();
+    m_rowidStatement.clear();
+    m_params.clear();
+    m_statementOrdered = false;
     m_readOnlyWhy.clear();
     m_rows.clear();
     m_visible.clear();
+    m_visible.shrink_to_fit();
+    m_listValid = false;
+    m_count = -1;
+    m_cache.clear();
     m_pos = -1;
     m_filterText.clear();
     m_filterColumn = -1;
     m_filterPattern.clear();
+    m_filterMode = FilterMode::None;
+    m_sqlPattern.clear();
     m_sortText.clear();
     m_sortKeys.clear();
     m_edit = Edit::None;
@@ -365,21 +533,71 @@ int Recordset::fieldIndex(const QString& name) const {
     return -1;
 }
 
-void Recordset::rebuildVisible() {
+void Recordset::invalidateList(bool keepCount) {
+    const int known = m_listValid ? static_cast<int>(m_visible.size()) : m_count;
+    m_listValid = false;
+    m_visible.clear();
+    m_visible.shrink_to_fit();
+    m_count = keepCount ? known : -1;
+    m_pos = 0;
+}
+
+bool Recordset::ensureList() const {
+    if (!m_open)
+        return false;
+    if (m_listValid)
+        return true;
+    m_listValid = true;
+    m_count = -1;
+    if (!m_lazy) {
+        buildEagerList();
+        return true;
+    }
+    if (!buildLazyList()) {
+        // Shown as no rows, with the reason in lastError(); the next filter or sort tries again.
+        m_visible.clear();
+        return false;
+    }
+    return true;
+}
+
+int Recordset::visibleCount() const {
+    if (!m_open)
+        return 0;
+    if (m_listValid)
+        return static_cast<int>(m_visible.size());
+    if (m_count >= 0)
+        return m_count;
+    if (m_lazy && m_filterMode == FilterMode::None) {
+        // A grid bound while the recordset is opened asks for the count before the filter and
+        // sort are set: counting every row is cheap and leaves the list to the final filter and
+        // sort. A filtered count would read as much as the list itself.
+        QSqlQuery query(m_db->database());
+        query.setForwardOnly(true);
+        if (query.prepare(QStringLiteral("SELECT count(*) ") + listSource()) &&
+            bindListParams(query) && query.exec() && query.next()) {
+            m_count = query.value(0).toInt();
+            return m_count;
+        }
+    }
+    ensureList();
+    return static_cast<int>(m_visible.size());
+}
+
+void Recordset::buildEagerList() const {
     m_visible.clear();
     for (int i = 0; i < static_cast<int>(m_rows.size()); ++i) {
         if (m_filterColumn >= 0) {
-            const QVariant& v = m_rows[i].values.at(m_filterColumn);
+            const QVariant& v = m_rows[i].at(m_filterColumn);
             if (v.isNull() || !LikeMatches(DbValueText(v), m_filterPattern))
                 continue;
         }
         m_visible.push_back(i);
     }
     if (!m_sortKeys.empty()) {
-        std::stable_sort(m_visible.begin(), m_visible.end(), [this](int a, int b) {
+        std::stable_sort(m_visible.begin(), m_visible.end(), [this](qint64 a, qint64 b) {
             for (const SortKey& key : m_sortKeys) {
-                int c =
-                    compareValues(m_rows[a].values.at(key.column), m_rows[b].values.at(key.column));
+                int c = compareValues(m_rows[a].at(key.column), m_rows[b].at(key.column));
                 if (key.descending)
                     c = -c;
                 if (c != 0)
@@ -388,7 +606,89 @@ void Recordset::rebuildVisible() {
             return false;
         });
     }
-    m_pos = 0;
+}
+
+// "FROM (<statement with rowid>) [WHERE <filter column> LIKE ?]": the statement stays whole
+// (its own WHERE, ORDER BY and LIMIT keep their meaning) and SQLite folds it into the outer
+// query, so an index on the filter column serves the filter.
+QString Recordset::listSource() const {
+    QString text = QStringLiteral("FROM (") + m_rowidStatement + QLatin1Char(')');
+    if (m_filterMode == FilterMode::Sql || m_filterMode == FilterMode::SqlRefined)
+        text +=
+            QStringLiteral(" WHERE ") + quotedColumn(m_filterColumn) + QStringLiteral(" LIKE ?");
+    return text;
+}
+
+bool Recordset::bindListParams(QSqlQuery& query) const {
+    for (const QVariant& p : m_params)
+        query.addBindValue(p);
+    if (m_filterMode == FilterMode::Sql || m_filterMode == FilterMode::SqlRefined)
+        query.addBindValue(m_sqlPattern);
+    return true;
+}
+
+bool Recordset::buildLazyList() const {
+    m_visible.clear();
+    const bool matchHere =
+        m_filterMode == FilterMode::SqlRefined || m_filterMode == FilterMode::Memory;
+    QStringList columns{quoted(hiddenRowid)};
+    if (matchHere)
+        columns << quotedColumn(m_filterColumn);
+    const int firstKey = static_cast<int>(columns.size());
+    for (const SortKey& key : m_sortKeys)
+        columns << quotedColumn(key.column);
+    QSqlQuery query(m_db->database());
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT ") + columns.join(QStringLiteral(", ")) +
+                       QLatin1Char(' ') + listSource()) ||
+        !bindListParams(query) || !query.exec())
+        return fail(errorText(query, QStringLiteral("Reading the rows failed")));
+
+    const size_t keyCount = m_sortKeys.size();
+    std::vector<qint64> ids;
+    std::vector<SortValue> keys; // keyCount values per row
+    const size_t expected = m_count > 0 ? size_t(m_count) : 1024;
+    ids.reserve(expected);
+    keys.reserve(expected * keyCount);
+    while (query.next()) {
+        if (matchHere) {
+            const QVariant v = query.value(1);
+            if (v.isNull() || !LikeMatches(DbValueText(v), m_filterPattern))
+                continue;
+        }
+        ids.push_back(query.value(0).toLongLong());
+        for (size_t k = 0; k < keyCount; ++k)
+            keys.push_back(sortValue(query.value(firstKey + static_cast<int>(k))));
+    }
+    if (query.lastError().isValid())
+        return fail(errorText(query, QStringLiteral("Reading the rows failed")));
+    query.finish();
+
+    std::vector<int> order(ids.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<int>(i);
+    // Without an ORDER BY of its own the statement's order is rowid order, whatever index
+    // SQLite chose for the filter.
+    if (!m_statementOrdered && !std::is_sorted(ids.begin(), ids.end()))
+        std::sort(order.begin(), order.end(), [&](int a, int b) { return ids[a] < ids[b]; });
+    if (keyCount > 0) {
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            const SortValue* ka = keys.data() + size_t(a) * keyCount;
+            const SortValue* kb = keys.data() + size_t(b) * keyCount;
+            for (size_t k = 0; k < keyCount; ++k) {
+                int c = compareSortValues(ka[k], kb[k]);
+                if (m_sortKeys[k].descending)
+                    c = -c;
+                if (c != 0)
+                    return c < 0;
+            }
+            return false;
+        });
+    }
+    m_visible.reserve(order.size());
+    for (const int i : order)
+        m_visible.push_back(ids[i]);
+    return true;
 }
 
 bool Recordset::setFilter(const QString& text) {
@@ -416,7 +716,18 @@ bool Recordset::setFilter(const QString& text) {
     m_filterText = text;
     m_filterColumn = column;
     m_filterPattern = pattern;
-    rebuildVisible();
+    m_sqlPattern.clear();
+    if (column < 0) {
+        m_filterMode = FilterMode::None;
+    } else if (m_lazy && m_textColumn[column]) {
+        bool narrowed = false;
+        m_sqlPattern = asciiPattern(pattern, &narrowed);
+        m_filterMode = narrowed ? FilterMode::SqlRefined : FilterMode::Sql;
+    } else {
+        // Numbers are matched in their DbValueText form ("1296900", not SQLite's "1296900.0").
+        m_filterMode = FilterMode::Memory;
+    }
+    invalidateList(false);
     emit changed();
     return true;
 }
@@ -446,21 +757,27 @@ bool Recordset::setSort(const QString& text) {
         return false;
     m_sortText = text;
     m_sortKeys = std::move(keys);
-    rebuildVisible();
+    // A new order keeps the rows, except a row added since the list was read, which the
+    // filter may now drop.
+    invalidateList(m_lazy && m_count >= 0);
     emit changed();
     return true;
 }
 
 int Recordset::recordCount() const {
-    return m_open ? static_cast<int>(m_visible.size()) : 0;
+    return visibleCount();
 }
 
 bool Recordset::eof() const {
-    return !m_open || m_visible.empty() || m_pos >= static_cast<int>(m_visible.size());
+    if (!m_open || !ensureList())
+        return true;
+    return m_visible.empty() || m_pos >= static_cast<int>(m_visible.size());
 }
 
 bool Recordset::bof() const {
-    return !m_open || m_visible.empty() || m_pos < 0;
+    if (!m_open || !ensureList())
+        return true;
+    return m_visible.empty() || m_pos < 0;
 }
 
 bool Recordset::commitBeforeMove() {
@@ -481,6 +798,7 @@ bool Recordset::moveLast() {
     m_lastError.clear();
     if (!requireOpen() || !commitBeforeMove())
         return false;
+    ensureList();
     m_pos = m_visible.empty() ? 0 : static_cast<int>(m_visible.size()) - 1;
     return true;
 }
@@ -513,12 +831,123 @@ bool Recordset::moveTo(int row) {
     m_lastError.clear();
     if (!requireOpen())
         return false;
+    ensureList();
     if (row < 0 || row >= static_cast<int>(m_visible.size()))
         return fail(QStringLiteral("There is no row %1").arg(row));
     if (!commitBeforeMove())
         return false;
     m_pos = row;
     return true;
+}
+
+// The stored values of visible row `row` (in range, list computed); null with lastError() set
+// when they cannot be read. Valid until the next row is read.
+const QVariantList* Recordset::rowValues(int row) const {
+    const qint64 key = m_visible[row];
+    if (!m_lazy)
+        return &m_rows[key];
+    auto it = m_cache.find(key);
+    if (it == m_cache.end() || it->refresh) {
+        if (!fetchPage(row / m_pageSize))
+            return nullptr;
+        it = m_cache.find(key);
+        if (it == m_cache.end()) {
+            fail(QStringLiteral("Reading the row failed"));
+            return nullptr;
+        }
+    }
+    it->stamp = ++m_tick;
+    if (it->gone) {
+        fail(QStringLiteral("The row no longer exists in the table"));
+        return nullptr;
+    }
+    return &it->values;
+}
+
+// Reads the rows of page `page` of the visible list that are not cached (or were written since
+// they were read) with one query.
+bool Recordset::fetchPage(int page) const {
+    const int first = page * m_pageSize;
+    const int last = std::min(first + m_pageSize, static_cast<int>(m_visible.size()));
+    std::vector<qint64> wanted;
+    for (int i = first; i < last; ++i) {
+        const auto it = m_cache.constFind(m_visible[i]);
+        if (it == m_cache.cend() || it->refresh)
+            wanted.push_back(m_visible[i]);
+    }
+    if (wanted.empty())
+        return true;
+    if (!m_pageQuery) {
+        QStringList marks;
+        for (int i = 0; i < m_pageSize; ++i)
+            marks << QStringLiteral("?");
+        auto query = std::make_unique<QSqlQuery>(m_db->database());
+        query->setForwardOnly(true);
+        const QString text =
+            QStringLiteral("SELECT %1, %2.rowid AS %3 FROM %2 WHERE %2.rowid IN (%4)")
+                .arg(m_columnList, m_table, hiddenRowid, marks.join(QStringLiteral(", ")));
+        if (!query->prepare(text))
+            return fail(errorText(*query, QStringLiteral("Reading the rows failed")));
+        m_pageQuery = std::move(query);
+    }
+    QSqlQuery& query = *m_pageQuery;
+    // Unused places stay null, so one prepared statement serves every page.
+    for (int i = 0; i < m_pageSize; ++i)
+        query.bindValue(i, i < static_cast<int>(wanted.size()) ? QVariant(wanted[i]) : QVariant());
+    if (!query.exec())
+        return fail(errorText(query, QStringLiteral("Reading the rows failed")));
+    const int columns = static_cast<int>(m_fields.size());
+    // The table may have gained or lost columns since the recordset was opened.
+    if (query.record().count() != columns + 1) {
+        query.finish();
+        return fail(QStringLiteral("The table's columns changed since the recordset was opened"));
+    }
+    QSet<qint64> found;
+    while (query.next()) {
+        QVariantList values;
+        values.reserve(columns);
+        for (int i = 0; i < columns; ++i)
+            values << query.value(i);
+        const qint64 id = query.value(columns).toLongLong();
+        m_cache.insert(id, CachedRow{std::move(values), ++m_tick, false, false});
+        found.insert(id);
+    }
+    const bool failed = query.lastError().isValid();
+    const QString why = errorText(query, QStringLiteral("Reading the rows failed"));
+    query.finish();
+    if (failed)
+        return fail(why);
+    for (const qint64 id : wanted) {
+        if (found.contains(id))
+            continue;
+        auto it = m_cache.find(id);
+        if (it != m_cache.end())
+            it->refresh = false; // written by us, since deleted elsewhere: keep what we wrote
+        else
+            m_cache.insert(id, CachedRow{{}, ++m_tick, false, true});
+    }
+    evict();
+    return true;
+}
+
+// Keeps the cache within 32 pages: past that, the least recently used half goes.
+void Recordset::evict() const {
+    const qsizetype limit = qsizetype(m_pageSize) * 32;
+    if (m_cache.size() <= limit)
+        return;
+    std::vector<quint64> stamps;
+    stamps.reserve(m_cache.size());
+    for (auto it = m_cache.cbegin(); it != m_cache.cend(); ++it)
+        stamps.push_back(it->stamp);
+    const auto keep = static_cast<std::ptrdiff_t>(limit / 2);
+    std::nth_element(stamps.begin(), stamps.end() - keep, stamps.end());
+    const quint64 oldestKept = *(stamps.end() - keep);
+    for (auto it = m_cache.begin(); it != m_cache.end();) {
+        if (it->stamp < oldestKept)
+            it = m_cache.erase(it);
+        else
+            ++it;
+    }
 }
 
 QVariant Recordset::field(const QString& name) const {
@@ -545,7 +974,10 @@ QVariant Recordset::field(int index) const {
         return m_buffer.at(index);
     if (!requireCurrent())
         return {};
-    return m_rows[m_visible[m_pos]].values.at(index);
+    const QVariantList* values = rowValues(m_pos);
+    if (!values || index >= values->size())
+        return {};
+    return values->at(index);
 }
 
 bool Recordset::setField(const QString& name, const QVariant& value) {
@@ -567,7 +999,10 @@ bool Recordset::setField(int index, const QVariant& value) {
     if (m_edit == Edit::None) {
         if (!requireCurrent())
             return false;
-        m_buffer = m_rows[m_visible[m_pos]].values;
+        const QVariantList* values = rowValues(m_pos);
+        if (!values)
+            return false;
+        m_buffer = *values;
         m_dirty.assign(m_fields.size(), false);
         m_edit = Edit::Change;
     }
@@ -577,10 +1012,13 @@ bool Recordset::setField(int index, const QVariant& value) {
 }
 
 QVariant Recordset::valueAt(int row, int column) const {
-    if (!m_open || row < 0 || row >= static_cast<int>(m_visible.size()) || column < 0 ||
-        column >= m_fields.size())
+    if (!m_open || column < 0 || column >= m_fields.size() || row < 0 || !ensureList() ||
+        row >= static_cast<int>(m_visible.size()))
         return {};
-    return m_rows[m_visible[row]].values.at(column);
+    const QVariantList* values = rowValues(row);
+    if (!values || column >= values->size())
+        return {};
+    return values->at(column);
 }
 
 QString Recordset::quotedColumn(int index) const {
@@ -605,24 +1043,20 @@ void Recordset::cancelUpdate() {
     m_dirty.clear();
 }
 
-bool Recordset::readRow(const QVariant& rowid, Row& row) {
-    QSqlQuery query(m_db->database());
-    query.setForwardOnly(true);
-    const QString text = QStringLiteral("SELECT %1, %2.rowid AS %3 FROM %2 WHERE %2.rowid = ?")
-                             .arg(m_columnList, m_table, hiddenRowid);
-    if (!query.prepare(text))
-        return false;
-    query.addBindValue(rowid);
-    if (!query.exec() || !query.next())
-        return false;
-    // The table may have gained or lost columns since the rows were read.
-    if (query.record().count() != m_fields.size() + 1)
-        return false;
-    row.values.clear();
-    for (int i = 0; i < m_fields.size(); ++i)
-        row.values << query.value(i);
-    row.rowid = query.value(static_cast<int>(m_fields.size()));
-    return true;
+// A prepared statement for this text, kept for the next write of the same shape.
+QSqlQuery* Recordset::writeQuery(const QString& text) {
+    auto it = m_writeQueries.find(text);
+    if (it == m_writeQueries.end()) {
+        if (m_writeQueries.size() >= 16)
+            m_writeQueries.clear();
+        QSqlQuery query(m_db->database());
+        if (!query.prepare(text)) {
+            fail(errorText(query, QStringLiteral("Cannot write the row")));
+            return nullptr;
+        }
+        it = m_writeQueries.insert(text, query);
+    }
+    return &it.value();
 }
 
 bool Recordset::update() {
@@ -643,8 +1077,9 @@ bool Recordset::update() {
         }
     }
 
-    QSqlQuery query(m_db->database());
     if (m_edit == Edit::AddNew) {
+        // The new row goes at the end of the list as it stands.
+        ensureList();
         QString text;
         if (columns.isEmpty()) {
             text = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(m_table);
@@ -656,50 +1091,46 @@ bool Recordset::update() {
                        .arg(m_table, columns.join(QStringLiteral(", ")),
                             marks.join(QStringLiteral(", ")));
         }
-        if (!query.prepare(text))
-            return fail(errorText(query, QStringLiteral("Cannot add the row")));
-        for (const QVariant& v : values)
-            query.addBindValue(storedForm(v));
-        if (!query.exec())
-            return fail(errorText(query, QStringLiteral("Cannot add the row")));
-        const QVariant rowid = query.lastInsertId();
-        query.finish();
-        Row row;
-        if (!readRow(rowid, row)) {
-            row.values = m_buffer;
-            row.rowid = rowid;
-        }
-        m_rows.push_back(std::move(row));
+        QSqlQuery* query = writeQuery(text);
+        if (!query)
+            return false;
+        for (int i = 0; i < values.size(); ++i)
+            query->bindValue(i, storedForm(values.at(i)));
+        if (!query->exec())
+            return fail(errorText(*query, QStringLiteral("Cannot add the row")));
+        const qint64 id = query->lastInsertId().toLongLong();
+        query->finish();
+        m_cache.insert(id, CachedRow{m_buffer, ++m_tick, true, false});
         // A new row is shown at the end, whatever the filter and sort, until they change.
-        m_visible.push_back(static_cast<int>(m_rows.size()) - 1);
+        m_visible.push_back(id);
         m_pos = static_cast<int>(m_visible.size()) - 1;
     } else {
-        const int rowIndex = m_visible[m_pos];
+        const qint64 id = m_visible[m_pos];
         if (!columns.isEmpty()) {
             QStringList sets;
             for (const QString& c : columns)
                 sets << c + QStringLiteral(" = ?");
-            const QString text = QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-                                     .arg(m_table, sets.join(QStringLiteral(", ")));
-            if (!query.prepare(text))
-                return fail(errorText(query, QStringLiteral("Cannot update the row")));
-            for (const QVariant& v : values)
-                query.addBindValue(storedForm(v));
-            query.addBindValue(m_rows[rowIndex].rowid);
-            if (!query.exec())
-                return fail(errorText(query, QStringLiteral("Cannot update the row")));
-            if (query.numRowsAffected() != 1)
+            QSqlQuery* query = writeQuery(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
+                                              .arg(m_table, sets.join(QStringLiteral(", "))));
+            if (!query)
+                return false;
+            for (int i = 0; i < values.size(); ++i)
+                query->bindValue(i, storedForm(values.at(i)));
+            query->bindValue(static_cast<int>(values.size()), id);
+            if (!query->exec())
+                return fail(errorText(*query, QStringLiteral("Cannot update the row")));
+            const int affected = query->numRowsAffected();
+            query->finish();
+            if (affected != 1)
                 return fail(QStringLiteral("The row no longer exists in the table"));
-            query.finish();
-            Row row;
-            if (readRow(m_rows[rowIndex].rowid, row))
-                m_rows[rowIndex] = std::move(row);
-            else
-                m_rows[rowIndex].values = m_buffer;
+            // Read back when next looked at; what was written stands in if that fails.
+            m_cache.insert(id, CachedRow{m_buffer, ++m_tick, true, false});
         }
+        m_updatedRow = m_pos;
     }
     cancelUpdate();
     emit changed();
+    m_updatedRow = -1;
     return true;
 }
 
@@ -712,23 +1143,22 @@ bool Recordset::deleteCurrent() {
     }
     if (!requireWritable() || !requireCurrent() || !m_db->fileStillThere(&m_lastError))
         return false;
-    const int rowIndex = m_visible[m_pos];
-    QSqlQuery query(m_db->database());
-    if (!query.prepare(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(m_table)))
-        return fail(errorText(query, QStringLiteral("Cannot delete the row")));
-    query.addBindValue(m_rows[rowIndex].rowid);
-    if (!query.exec())
-        return fail(errorText(query, QStringLiteral("Cannot delete the row")));
-    if (query.numRowsAffected() != 1)
+    const qint64 id = m_visible[m_pos];
+    QSqlQuery* query = writeQuery(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(m_table));
+    if (!query)
+        return false;
+    query->bindValue(0, id);
+    if (!query->exec())
+        return fail(errorText(*query, QStringLiteral("Cannot delete the row")));
+    const int affected = query->numRowsAffected();
+    query->finish();
+    if (affected != 1)
         return fail(QStringLiteral("The row no longer exists in the table"));
     cancelUpdate();
     const int removed = m_pos;
     emit rowAboutToBeRemoved(removed);
-    m_rows.erase(m_rows.begin() + rowIndex);
+    m_cache.remove(id);
     m_visible.erase(m_visible.begin() + removed);
-    for (int& v : m_visible)
-        if (v > rowIndex)
-            --v;
     emit rowRemoved(removed);
     return true;
 }

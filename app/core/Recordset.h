@@ -1,8 +1,8 @@
 #pragma once
 
-// The rows of one SELECT statement held in memory, walked like a client-side static cursor:
-// a current row, end and begin flags, a filter and a sort applied in memory, fields by name
-// (case-insensitive) or by position, and add/update/delete written back to the table.
+// The rows of one SELECT statement walked like a client-side static cursor: a current row, end
+// and begin flags, a filter and a sort, fields by name (case-insensitive) or by position, and
+// add/update/delete written back to the table.
 //
 // User text reaches SQL only as bound "?" parameters. Filter texts are parsed, never executed.
 // Nothing throws: every failing call returns false (or an invalid QVariant) and sets lastError().
@@ -10,10 +10,26 @@
 // Writing back needs the row's identity: a simple "SELECT <columns> FROM <table> ..." (column
 // names or *, one table, no grouping or joins) is read together with the table's rowid under a
 // hidden name that is not one of the fields. Any other statement gives a read-only recordset.
+//
+// Such a simple statement is read lazily, so that a log of 100,000 QSOs opens in milliseconds:
+// the recordset keeps only the rowids of the visible rows, in order, and reads field values a
+// page of rows at a time ("rowid IN (...)") into a bounded cache. The rowid list is computed
+// when first needed, so open, setSort and setFilter in a row cost one query. A statement
+// without ORDER BY lists its rows in rowid order (the order of a table scan). The filter runs in
+// SQLite when its column has text affinity: SQLite's LIKE has the same "%" and "_", no escape
+// character, and folds case for ASCII letters; patterns with other letters are narrowed in SQL
+// and matched exactly here. The only difference left: the two non-ASCII letters whose case
+// folding is an ASCII letter (KELVIN SIGN, LONG S) match "k" and "s" here but not in SQLite.
+// The sort runs here, over the rowids and the sort columns of the visible rows. Values of rows
+// not read yet come from the table when they are shown, so a row changed by another recordset
+// meanwhile may show either its old or its new values until the recordset is opened again.
+// Other statements are read whole at open and filtered and sorted in memory.
 
 #include "Database.h"
 
+#include <QHash>
 #include <QObject>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -22,7 +38,7 @@
 #include <vector>
 
 // The numeric option codes the program sets before opening. Every cursor kind behaves the same
-// way here (all rows in memory); lock type 1 (read-only) refuses writes; only command type 1
+// way here (a static cursor); lock type 1 (read-only) refuses writes; only command type 1
 // (a statement text) is supported.
 struct RecordsetOptions {
     int cursorLocation = 3; // 3 client side, 2 server side
@@ -45,8 +61,9 @@ public:
     explicit Recordset(QObject* parent = nullptr);
     ~Recordset() override;
 
-    // Runs the statement with params bound in order and loads every row. The current row is
-    // the first one (end and begin flags both set when there is none). Closes what was open.
+    // Runs the statement with params bound in order and reads its first rows (a simple
+    // statement) or every row (any other). The current row is the first one (end and begin flags
+    // both set when there is none). Closes what was open.
     bool open(const QString& selectStatement, DbConnection& connection,
               const QVariantList& params = {}, RecordsetOptions options = {});
     // Drops the rows and any pending change; the connection is released with the last owner.
@@ -72,8 +89,20 @@ public:
     bool setSort(const QString& text);
     QString sort() const { return m_sortText; }
 
-    // The number of visible rows (those passing the filter).
+    // The number of visible rows (those passing the filter). When the rowid list is not
+    // computed yet (a grid asking right after open or setFilter), a count query answers.
     int recordCount() const;
+
+    // True when the rows are read lazily (a simple statement, see above).
+    bool isLazy() const { return m_open && m_lazy; }
+    // Rows read per query on the lazy path (default 256, at least 1); the cache holds 32 pages.
+    // Takes effect for the pages read after the call.
+    void setPageSize(int rows);
+    int pageSize() const { return m_pageSize; }
+    // While changed() is emitted by update() of an existing row: that visible row, whose stored
+    // content changed while the rows and their order did not (a grid repaints just that row).
+    // -1 during every other change.
+    int updatedRow() const { return m_updatedRow; }
 
     // Moves write a pending change first, as the cursor of the original component did.
     bool moveFirst();
@@ -103,7 +132,11 @@ public:
     // Starts a new row with every field null; update() appends it and makes it current.
     bool addNew();
     // Writes the pending new row (INSERT) or the changed fields of the current row (UPDATE,
-    // located by rowid) and reads the stored row back. True when nothing was pending.
+    // located by rowid). The stored row is read back when it is next looked at (conversions by
+    // the column's type, changes made elsewhere); a walk that updates and moves on never reads
+    // it again. True when nothing was pending. Prepared statements are kept for the next update
+    // of the same fields; wrap many updates in a transaction of the connection to save a disk
+    // sync per row.
     bool update();
     // Forgets a pending change.
     void cancelUpdate();
@@ -123,13 +156,19 @@ signals:
 
 private:
     enum class Edit { None, Change, AddNew };
-    struct Row {
-        QVariantList values;
-        QVariant rowid;
-    };
+    // How the filter is applied: not at all, in SQL, in SQL narrowed and then here, or here.
+    enum class FilterMode { None, Sql, SqlRefined, Memory };
     struct SortKey {
         int column;
         bool descending;
+    };
+    // A row read on the lazy path. `refresh`: the values are what update() wrote and are read
+    // again when next looked at; `gone`: the table no longer has the row.
+    struct CachedRow {
+        QVariantList values;
+        quint64 stamp = 0;
+        bool refresh = false;
+        bool gone = false;
     };
 
     bool fail(const QString& text) const;
@@ -137,24 +176,50 @@ private:
     bool requireCurrent() const;
     bool requireWritable() const;
     bool commitBeforeMove();
-    void rebuildVisible();
-    bool readRow(const QVariant& rowid, Row& row);
+    void invalidateList(bool keepCount);
+    bool ensureList() const;
+    int visibleCount() const;
+    void buildEagerList() const;
+    bool buildLazyList() const;
+    QString listSource() const;
+    bool bindListParams(QSqlQuery& query) const;
+    const QVariantList* rowValues(int row) const;
+    bool fetchPage(int page) const;
+    void evict() const;
+    QSqlQuery* writeQuery(const QString& text);
     QString quotedColumn(int index) const;
 
     std::shared_ptr<DbHandle> m_db;
     bool m_open = false;
+    bool m_lazy = false;
     RecordsetOptions m_options;
     QStringList m_fields;
-    QString m_table;       // the table written back to; empty when read-only
-    QString m_columnList;  // the statement's column list, to read a row back
-    QString m_readOnlyWhy; // why writing is refused
-    std::vector<Row> m_rows;
-    std::vector<int> m_visible; // indices into m_rows, filtered and sorted
+    std::vector<bool> m_textColumn; // the field's table column has text affinity
+    QString m_table;                // the table written back to; empty when read-only
+    QString m_columnList;           // the statement's column list, to read rows by rowid
+    QString m_rowidStatement;       // the statement with the hidden rowid
+    QVariantList m_params;
+    bool m_statementOrdered = false;  // the statement has its own ORDER BY
+    QString m_readOnlyWhy;            // why writing is refused
+    std::vector<QVariantList> m_rows; // every row, for statements read whole
+
+    // The visible rows, filtered and sorted: rowids (lazy) or indices into m_rows.
+    mutable std::vector<qint64> m_visible;
+    mutable bool m_listValid = false;
+    mutable int m_count = -1; // the visible rows counted before the list was computed
+    mutable QHash<qint64, CachedRow> m_cache;
+    mutable quint64 m_tick = 0;
+    mutable std::unique_ptr<QSqlQuery> m_pageQuery;
+    QHash<QString, QSqlQuery> m_writeQueries;
+    int m_pageSize = 256;
     int m_pos = -1;
+    int m_updatedRow = -1;
 
     QString m_filterText;
     int m_filterColumn = -1;
     QString m_filterPattern;
+    FilterMode m_filterMode = FilterMode::None;
+    QString m_sqlPattern; // the pattern given to SQLite
     QString m_sortText;
     std::vector<SortKey> m_sortKeys;
 

@@ -29,6 +29,13 @@ void RecordsetModel::setRecordset(std::shared_ptr<Recordset> recordset) {
 }
 
 void RecordsetModel::recordsetChanged() {
+    // An update of one row repaints that row; a 100,000-row grid is not rebuilt for it.
+    const int row = m_recordset ? m_recordset->updatedRow() : -1;
+    const int columns = columnCount();
+    if (row >= 0 && row < rowCount() && columns > 0) {
+        emit dataChanged(index(row, 0), index(row, columns - 1));
+        return;
+    }
     beginResetModel();
     endResetModel();
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 // Shows a recordset's visible rows and fields in a view (the data grids of the beacon list and
-// the logbook) and lets the user delete a row once a confirmation hook agrees.
+// the logbook) and lets the user delete a row once a confirmation hook agrees. Rows are read
+// through the recordset's page cache as the view paints them, so a grid over 100,000 rows costs
+// only the rows on screen.
 
 #include "Recordset.h"
 

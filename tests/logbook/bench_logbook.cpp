@@ -1,0 +1,329 @@
+// The logbook's database work at scale: a generated log of 10,000 and of 100,000 QSOs, band
+// switches (open, sort, filter, first screen of the grid), scrolling the whole grid, walks that
+// update every row with and without a transaction, and the memory the open grid holds.
+// Prints figures; judges nothing.
+
+#include "Database.h"
+#include "LogGenerator.h"
+#include "Recordset.h"
+#include "RecordsetModel.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString logStatement = QStringLiteral("SELECT * FROM logtab");
+const QString logSort = QStringLiteral("date  desc ");
+const QString squaresStatement =
+    QStringLiteral("select *  from logtab where grid <> ''order by grid");
+
+struct Log {
+    QString folder;
+    QString text; // connection text
+    int qsos = 0;
+};
+
+QString bandFilter(const QString& pattern) {
+    return pattern.isEmpty() ? QString() : QStringLiteral(" band like '") + pattern + "'";
+}
+
+double msSince(const QElapsedTimer& t) {
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+// Resident memory of this process in MB (VmRSS), -1 when unknown.
+double residentMb() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// Reads every column of rows [first, first + count) the way a view paints them.
+int readRows(const RecordsetModel& model, int first, int count) {
+    int filled = 0;
+    const int columns = model.columnCount();
+    for (int r = first; r < first + count && r < model.rowCount(); ++r)
+        for (int c = 0; c < columns; ++c)
+            if (!model.data(model.index(r, c)).toString().isEmpty())
+                ++filled;
+    return filled;
+}
+
+bool openLog(DbConnection& db, const Log& log) {
+    if (db.open(log.text))
+        return true;
+    std::printf("  cannot open the log: %s\n", qPrintable(db.lastError()));
+    return false;
+}
+
+// Each band option as the logbook window switches to it: a new recordset on the log, sorted by
+// date and filtered by band, given to the grid, which shows its first 40 rows. With `bound` the
+// grid stays bound to one recordset that is opened again, so it rebuilds after every step.
+void bandSwitches(const Log& log, bool bound) {
+    std::printf("\nBand switches, %d QSOs, grid %s (ms):\n", log.qsos,
+                bound ? "bound while opening" : "bound after filtering");
+    std::printf("  %-9s %7s %8s %8s %8s %8s %8s\n", "band", "rows", "open", "sort+flt", "count",
+                "screen", "total");
+    DbConnection db;
+    if (!openLog(db, log))
+        return;
+    RecordsetModel model;
+    auto shared = std::make_shared<Recordset>();
+    if (bound)
+        model.setRecordset(shared);
+    double worst = 0;
+    for (const QString& pattern : LogbookBandPatterns()) {
+        auto rs = bound ? shared : std::make_shared<Recordset>();
+        QElapsedTimer total;
+        total.start();
+        QElapsedTimer t;
+        t.start();
+        const bool opened = rs->open(logStatement, db);
+        const double open = msSince(t);
+        t.restart();
+        const bool set = opened && rs->setSort(logSort) && rs->setFilter(bandFilter(pattern));
+        const double sortFilter = msSince(t);
+        if (!set) {
+            std::printf("  %-9s failed: %s\n", qPrintable(pattern), qPrintable(rs->lastError()));
+            continue;
+        }
+        t.restart();
+        const int rows = rs->recordCount();
+        const double count = msSince(t);
+        t.restart();
+        if (!bound)
+            model.setRecordset(rs);
+        readRows(model, 0, 40);
+        const double screen = msSince(t);
+        const double all = msSince(total);
+        worst = std::max(worst, all);
+        std::printf("  %-9s %7d %8.2f %8.2f %8.2f %8.2f %8.2f\n",
+                    pattern.isEmpty() ? "(all)" : qPrintable(pattern), rows, open, sortFilter,
+                    count, screen, all);
+    }
+    std::printf("  slowest band switch: %.2f ms\n", worst);
+}
+
+// The whole "all bands" grid read row by row, as when the user drags the scroll bar from the
+// top to the bottom; the resident memory with the grid open.
+void scrolling(const Log& log) {
+    std::printf("\nThe all-bands grid, %d QSOs, sorted by date:\n", log.qsos);
+    const double before = residentMb();
+    DbConnection db;
+    if (!openLog(db, log))
+        return;
+    auto rs = std::make_shared<Recordset>();
+    QElapsedTimer t;
+    t.start();
+    if (!rs->open(logStatement, db) || !rs->setSort(logSort)) {
+        std::printf("  failed: %s\n", qPrintable(rs->lastError()));
+        return;
+    }
+    RecordsetModel model(rs);
+    readRows(model, 0, 40);
+    std::printf("  open, sort and first screen: %.2f ms\n", msSince(t));
+    std::printf("  resident memory: %.1f MB before opening, %.1f MB with the grid open\n", before,
+                residentMb());
+    t.restart();
+    const int rows = model.rowCount();
+    const int filled = readRows(model, 0, rows);
+    const double all = msSince(t);
+    std::printf("  reading all %d rows (%d filled cells) through the model: %.1f ms, %.2f us a "
+                "row\n",
+                rows, filled, all, rows ? all * 1000 / rows : 0.0);
+    std::printf("  resident memory after scrolling through: %.1f MB\n", residentMb());
+    t.restart();
+    for (int r = rows - 1; r >= 0 && r >= rows - 2000; --r)
+        readRows(model, r, 1);
+    std::printf("  2000 rows upwards from the bottom: %.1f ms\n", msSince(t));
+}
+
+// Walks the band's rows and updates one field of each, as the logbook's refresh does.
+// `limit` bounds the rows walked (0: all).
+void walkUpdates(const Log& log, const QString& pattern, bool transaction, int limit) {
+    DbConnection db;
+    if (!openLog(db, log))
+        return;
+    Recordset rs;
+    QElapsedTimer t;
+    t.start();
+    if (!rs.open(logStatement, db) || !rs.setFilter(bandFilter(pattern))) {
+        std::printf("  failed: %s\n", qPrintable(rs.lastError()));
+        return;
+    }
+    QSqlDatabase& sql = db.handle()->database();
+    if (transaction)
+        sql.transaction();
+    int updated = 0;
+    for (rs.moveFirst(); !rs.eof() && (limit == 0 || updated < limit); rs.moveNext()) {
+        const QString poly = QStringLiteral("poly ") + rs.field(QStringLiteral("Grid")).toString();
+        if (!rs.setField(QStringLiteral("GEpoly"), poly) || !rs.update()) {
+            std::printf("  update failed: %s\n", qPrintable(rs.lastError()));
+            break;
+        }
+        ++updated;
+    }
+    if (transaction)
+        sql.commit();
+    const double all = msSince(t);
+    std::printf("  %-9s %s: %6d rows updated in %8.1f ms, %7.1f us an update\n",
+                qPrintable(pattern), transaction ? "in one transaction" : "each autocommitted",
+                updated, all, updated ? all * 1000 / updated : 0.0);
+}
+
+// The worked-squares walk: the rows with a locator in locator order, one band, GEpoly updated
+// on the first row of each square.
+void workedSquares(const Log& log, const QString& pattern) {
+    DbConnection db;
+    if (!openLog(db, log))
+        return;
+    Recordset rs;
+    QElapsedTimer t;
+    t.start();
+    if (!rs.open(squaresStatement, db) || !rs.setFilter(bandFilter(pattern))) {
+        std::printf("  failed: %s\n", qPrintable(rs.lastError()));
+        return;
+    }
+    QSqlDatabase& sql = db.handle()->database();
+    sql.transaction();
+    QString last;
+    int walked = 0;
+    int updated = 0;
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        ++walked;
+        const QString grid = rs.field(QStringLiteral("Grid")).toString();
+        if (grid == last)
+            continue;
+        last = grid;
+        if (!rs.setField(QStringLiteral("GEpoly"), QStringLiteral("square ") + grid) ||
+            !rs.update()) {
+            std::printf("  update failed: %s\n", qPrintable(rs.lastError()));
+            break;
+        }
+        ++updated;
+    }
+    sql.commit();
+    std::printf("  worked squares on %s: %d rows walked, %d updated, %.1f ms\n",
+                qPrintable(pattern), walked, updated, msSince(t));
+}
+
+void createIndexes(const Log& log) {
+    DbConnection db;
+    if (!openLog(db, log))
+        return;
+    QElapsedTimer t;
+    t.start();
+    const bool ok =
+        db.execute(QStringLiteral(
+            "CREATE INDEX IF NOT EXISTS logtab_band ON logtab(Band COLLATE NOCASE)")) &&
+        db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS logtab_grid ON logtab(Grid)"));
+    std::printf("\nIndexes on Band (NOCASE) and Grid %s in %.1f ms\n", ok ? "created" : "failed",
+                msSince(t));
+}
+
+// The band index with the date in it: the band's rowids and dates come from the index alone.
+void coveringBandIndex(const Log& log) {
+    DbConnection db;
+    if (!openLog(db, log))
+        return;
+    QElapsedTimer t;
+    t.start();
+    const bool ok = db.execute(QStringLiteral("DROP INDEX IF EXISTS logtab_band")) &&
+                    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS logtab_band_date ON "
+                                              "logtab(Band COLLATE NOCASE, Date)"));
+    std::printf("\nIndex on Band (NOCASE) and Date instead of Band alone %s in %.1f ms\n",
+                ok ? "created" : "failed", msSince(t));
+}
+
+bool makeLog(const QString& root, int qsos, Log& log) {
+    log.folder = QDir(root).filePath(QStringLiteral("log%1").arg(qsos));
+    log.qsos = qsos;
+    if (!QDir().mkpath(log.folder))
+        return false;
+    GeneratedLogOptions options;
+    options.qsos = qsos;
+    QString error;
+    QElapsedTimer t;
+    t.start();
+    if (!GenerateLogbook(QDir(log.folder).filePath(QString::fromLatin1(DbFileName)), options,
+                         &error)) {
+        std::printf("Generating %d QSOs failed: %s\n", qsos, qPrintable(error));
+        return false;
+    }
+    log.text = BuildConnectionText(log.folder);
+    std::printf("Generated %d QSOs in %.0f ms (%.1f MB file)\n", qsos, msSince(t),
+                QFileInfo(QDir(log.folder).filePath(QString::fromLatin1(DbFileName))).size() /
+                    1048576.0);
+    return true;
+}
+
+// Figures of the logbook window itself, measured on the 100,000-QSO log: add an entry per
+// figure (a name and a function that prints it).
+struct Figure {
+    const char* name;
+    std::function<void(const Log&)> run;
+};
+const std::vector<Figure> logbookFigures = {
+    // {"logbook window: band switch", [](const Log& log) { ... }},
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::printf("Logbook benchmark: %d cores, resident memory at start %.1f MB\n",
+                QThread::idealThreadCount(), residentMb());
+    QTemporaryDir root;
+    if (!root.isValid()) {
+        std::printf("No temporary folder\n");
+        return 1;
+    }
+    Log small;
+    Log large;
+    if (!makeLog(root.path(), 10000, small) || !makeLog(root.path(), 100000, large))
+        return 1;
+
+    bandSwitches(small, false);
+    bandSwitches(large, false);
+    bandSwitches(large, true);
+    scrolling(large);
+
+    std::printf("\nUpdates, one per row (100,000 QSOs):\n");
+    walkUpdates(large, QStringLiteral("10368%"), false, 200);
+    walkUpdates(large, QStringLiteral("10368%"), true, 0);
+    workedSquares(large, QStringLiteral("10368%"));
+    workedSquares(large, QStringLiteral("1296%"));
+
+    createIndexes(large);
+    bandSwitches(large, false);
+    workedSquares(large, QStringLiteral("10368%"));
+    walkUpdates(large, QStringLiteral("10368%"), true, 0);
+
+    coveringBandIndex(large);
+    bandSwitches(large, false);
+    bandSwitches(large, true);
+
+    for (const Figure& f : logbookFigures) {
+        std::printf("\n%s:\n", f.name);
+        f.run(large);
+    }
+    std::printf("\nResident memory at the end: %.1f MB\n", residentMb());
+    return 0;
+}
