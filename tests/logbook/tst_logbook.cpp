@@ -372,6 +372,17 @@ private slots:
                    boxes() == typed;
         }));
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        {
+            // A second instance holding the log's write lock past the busy wait.
+            DbConnection other;
+            QVERIFY(other.open(text));
+            QVERIFY(other.execute(QStringLiteral("BEGIN EXCLUSIVE")));
+            messages.clear();
+            w->saveQso();
+            QCOMPARE(messages, QStringList{QStringLiteral("No new Recorset available")});
+            QCOMPARE(boxes(), typed);
+            QVERIFY(other.execute(QStringLiteral("ROLLBACK")));
+        }
         QCOMPARE(Rows(text), 10);
         const QString savedDate = w->DA()->text();
         w->DA()->setText(QStringLiteral("31.02.x"));
