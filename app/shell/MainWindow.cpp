@@ -193,7 +193,14 @@ void MainWindow::buildControls() {
     m_banCoun = m_beaconPanel->BanCoun();
     m_dataGrid1->viewport()->installEventFilter(this);
     BeaconHooks hooks;
-    hooks.openSettings = [this] { StationWindows::open(m_windows.settingsDialog()); };
+    // Once a run: a dialog opened again at every activation of this window would leave the
+    // user no way out when it is closed without the station's values.
+    hooks.openSettings = [this] {
+        if (m_settingsOffered)
+            return;
+        m_settingsOffered = true;
+        StationWindows::open(m_windows.settingsDialog());
+    };
     hooks.selectDirectBand = [this](int index) {
         // The beacon's own frequency stays in force, not the band's preset.
         m_station->rig().ApplyBandPreset = false;

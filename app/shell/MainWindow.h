@@ -118,6 +118,7 @@ private:
     bool m_settingsSaved = false;
     bool m_closeAnyway = false;
     bool m_terminating = false;
+    bool m_settingsOffered = false; // the first-run settings dialog was opened
     WheelAccumulator m_wheel;
 
     // Controls.
