@@ -382,13 +382,20 @@ bool Recordset::open(const QString& selectStatement, DbConnection& connection,
         return query.exec();
     };
 
+    static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\b)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const bool ordered = writable && orderBy.match(simple.rest).hasMatch();
+
     QSqlQuery query(db->database());
     bool withRowid = false;
     QString rewritten;
     if (writable) {
         rewritten = QStringLiteral("SELECT %1, %2.rowid AS %3 FROM %2%4")
                         .arg(simple.columns.trimmed(), simple.table, hiddenRowid, simple.rest);
-        withRowid = run(query, rewritten);
+        // The first rows of an ordered statement may cost a sort of the whole table: only
+        // the fields and the statement's errors now, the rows with the list.
+        withRowid = run(query, ordered ? QStringLiteral("SELECT * FROM (%1) LIMIT 0").arg(rewritten)
+                                       : rewritten);
         if (!withRowid)
             why = QStringLiteral("the table has no row identity");
     }
@@ -408,7 +415,7 @@ bool Recordset::open(const QString& selectStatement, DbConnection& connection,
     // more), the rest when looked at. Any other: every row now.
     std::vector<QVariantList> rows;
     std::vector<qint64> firstIds;
-    bool readAll = true;
+    bool readAll = !ordered;
     while (query.next()) {
         QVariantList values;
         values.reserve(columns);
@@ -443,9 +450,7 @@ bool Recordset::open(const QString& selectStatement, DbConnection& connection,
         m_columnList = simple.columns.trimmed();
         m_rowidStatement = rewritten;
         m_params = params;
-        static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\b)"),
-                                                QRegularExpression::CaseInsensitiveOption);
-        m_statementOrdered = orderBy.match(simple.rest).hasMatch();
+        m_statementOrdered = ordered;
         // Which fields SQLite can filter exactly: columns declared as texts.
         QSqlQuery info(m_db->database());
         info.setForwardOnly(true);

@@ -115,6 +115,24 @@ TEST_F(LazyRecordsetTest, FilterAndSortGiveTheRowsOfTheInMemoryPath) {
     expectSame(QString(), QStringLiteral(" callsign like 'x'' OR 1=1 --'"), 0);
     expectSame(QString(), QStringLiteral(" comment like 'x' OR '1'='1'"), 1);
     EXPECT_EQ(stored(QStringLiteral("1")), 1005);
+
+    // A statement with its own order: equal sort keys keep that order.
+    Recordset ordered;
+    ordered.setPageSize(16);
+    ASSERT_TRUE(ordered.open(
+        QStringLiteral("select *  from logtab where grid <> ''order by grid, ID desc"), m_db));
+    ASSERT_TRUE(ordered.isLazy());
+    ASSERT_TRUE(m_whole.open(
+        QStringLiteral("select *  from logtab where grid <> '' group by ID order by grid, ID desc"),
+        m_db));
+    for (const QString& sort : {QString(), QStringLiteral("Prop"), QStringLiteral("QSL desc")}) {
+        ASSERT_TRUE(ordered.setSort(sort));
+        ASSERT_TRUE(ordered.setFilter(QStringLiteral(" band like '10368%'")));
+        ASSERT_TRUE(m_whole.setSort(sort));
+        ASSERT_TRUE(m_whole.setFilter(QStringLiteral(" band like '10368%'")));
+        EXPECT_GT(m_whole.recordCount(), 50);
+        EXPECT_EQ(rowsOf(ordered), rowsOf(m_whole)) << sort.toStdString();
+    }
 }
 
 TEST_F(LazyRecordsetTest, WalkUpdatesDeletesAndAddsAcrossPages) {
