@@ -184,18 +184,19 @@ void BeaconDirectory::LoadBeaconGrid() {
             m_hooks.openSettings();
     }
     const QString connectionText = m_state.DbConnectionText;
+    const QString path = ConnectionTextToPath(connectionText);
     auto fail = [&](const QString& why) {
         m_lastError = why;
         m_panel->caption()->setText(tr("not available"));
         // Every activation reloads: the same failure is told once, not each time.
         if (why != m_reportedError) {
             m_reportedError = why;
-            tell(tr("The beacon list cannot be read: %1").arg(why));
+            tell(IsJetDatabase(path) ? JetDatabaseMessage(path)
+                                     : tr("The station database cannot be read: %1").arg(why));
         }
         emit gridLoaded(-1);
     };
     // 2, 3. The schema check migrates tables still in the old layout.
-    const QString path = ConnectionTextToPath(connectionText);
     const SchemaCheck schema =
         CheckSchema(connectionText, BuildMigrationConnectionText(QFileInfo(path).absolutePath()));
     if (schema.logMigrated || schema.beaconMigrated)

@@ -286,7 +286,9 @@ DbHandle::DbHandle(const QString& path, bool create) : m_name(connectionName()),
     // database (a Jet file copied from Windows) fails here, before anything else.
     QSqlQuery probe(m_db);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !probe.next()) {
-        m_openError = QStringLiteral("Cannot read %1: %2").arg(path, probe.lastError().text());
+        m_openError = QStringLiteral("%1 is not a database this program can read (%2); the file "
+                                     "is left as it is.")
+                          .arg(path, probe.lastError().databaseText());
         probe = QSqlQuery();
         m_db.close();
         return;

@@ -442,15 +442,23 @@ void MainWindow::load() {
     // 16. The database (a data folder without one gets a new one) and the beacon grid.
     runStep("database", [this] {
         QString error;
-        if (!m_context.database.ensure(&error)) {
+        // A file that cannot be read (a Jet file from Windows, a damaged one) is reported
+        // once, by the beacon list; one that could not be made is reported here.
+        if (!m_context.database.ensure(&error) && !IsJetDatabase(m_context.database.path())) {
             tell(error);
             return;
         }
         // A new log gets its country table from the country file; without the file the
         // table stays empty and the user hears why, once.
-        const CountryTableResult countries = EnsureCountryTable(m_context.state.DbConnectionText);
-        if (!countries.ok && !countries.message.isEmpty())
-            tell(countries.message);
+        // A file that cannot be read is reported once, by the beacon list.
+        DbConnection readable;
+        if (readable.open(m_context.state.DbConnectionText)) {
+            readable.close();
+            const CountryTableResult countries =
+                EnsureCountryTable(m_context.state.DbConnectionText);
+            if (!countries.ok && !countries.message.isEmpty())
+                tell(countries.message);
+        }
         m_beacons->LoadBeaconGrid();
     });
 

@@ -610,6 +610,22 @@ private slots:
         QVERIFY(message);
         QVERIFY(message->text().contains(jet.fileName()));
         QCOMPARE(QFileInfo(jet.fileName()).size(), qint64(19 + 2048));
+        QCOMPARE(w.findChildren<QMessageBox*>().size(), 1);
+
+        // A damaged file: one clear message, and the file stays byte for byte.
+        QFile damaged(QDir(data.path()).filePath(QStringLiteral("backup.mdb")));
+        QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const QByteArray noise = QByteArray("SQLite format 3\0", 16) + QByteArray(3000, '\x5a');
+        damaged.write(noise);
+        damaged.close();
+        MainWindow w2(station.context(), TestOptions());
+        w2.show();
+        const QList<QMessageBox*> boxes = w2.findChildren<QMessageBox*>();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0]->text().contains(QStringLiteral("cannot be read")),
+                 qPrintable(boxes[0]->text()));
+        QVERIFY(damaged.open(QIODevice::ReadOnly));
+        QCOMPARE(damaged.readAll(), noise);
     }
 
     void versionOption() {
