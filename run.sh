@@ -3,6 +3,7 @@
 # runs against the simulated station and a simulated board (see README).
 set -euo pipefail
 cd "$(dirname "$0")"
+repo=$PWD
 ./scripts/setup.sh
 
 build=${FARSCAN_BUILD:-build}
@@ -40,5 +41,10 @@ if [[ -z "${FARSCAN_REAL_STATION:-}" ]] && ! env | grep -q '^FARSCAN_COM[0-9]*='
   source "$station/farscan-sim.env"
   export FARSCAN_AUDIO=${FARSCAN_AUDIO:-beacon}
   echo "run: simulated station, log in $station/farscan-sim.log"
+  # A new log starts with a few simulated beacons, so there is something to pick.
+  data=${FARSCAN_DATA_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/Farscan}
+  if [[ ! -e "$data/backup.mdb" ]]; then
+    set -- --import-beacons "$repo/sim/beacons.csv" "$@"
+  fi
 fi
 "$bin/farscan" "$@"

@@ -71,6 +71,12 @@ int main(int argc, char** argv) {
                                             "beacon (a generated beacon)."),
                              QStringLiteral("source"));
     parser.addOption(audio);
+    QCommandLineOption importBeacons(
+        QStringLiteral("import-beacons"),
+        QStringLiteral("Add the beacons of a CSV file (callsign,locator,qrg_khz,comment) to the "
+                       "beacon list at start."),
+        QStringLiteral("file"));
+    parser.addOption(importBeacons);
     parser.process(app);
     if (parser.isSet(audio))
         qputenv("FARSCAN_AUDIO", parser.value(audio).toLocal8Bit());
@@ -95,5 +101,7 @@ int main(int argc, char** argv) {
     CloseOnTerminate(&window);
 #endif
     window.show();
+    if (parser.isSet(importBeacons))
+        window.importBeacons(parser.value(importBeacons));
     return app.exec();
 }
