@@ -499,6 +499,7 @@ void Recordset::close() {
     m_visible.shrink_to_fit();
     m_listValid = false;
     m_count = -1;
+    m_appended = false;
     m_cache.clear();
     m_pos = -1;
     m_filterText.clear();
@@ -554,6 +555,7 @@ bool Recordset::ensureList() const {
         return true;
     m_listValid = true;
     m_count = -1;
+    m_appended = false;
     if (!m_lazy) {
         buildEagerList();
         return true;
@@ -642,10 +644,22 @@ bool Recordset::buildLazyList() const {
     const int firstKey = static_cast<int>(columns.size());
     for (const SortKey& key : m_sortKeys)
         columns << quotedColumn(key.column);
+    // Every row of the table sorted: SQLite's order is most likely already ours and may come
+    // from an index (the log's date); it is checked below and mended where texts differ in
+    // case. With a filter SQLite could pick the sort's index over the filter's, so not then.
+    QString orderBy;
+    if (!m_statementOrdered && !m_sortKeys.empty() && m_filterMode == FilterMode::None) {
+        QStringList terms;
+        for (const SortKey& key : m_sortKeys)
+            terms << quotedColumn(key.column) +
+                         (key.descending ? QStringLiteral(" DESC") : QString());
+        orderBy = QStringLiteral(" ORDER BY ") + terms.join(QStringLiteral(", ")) +
+                  QStringLiteral(", ") + quoted(hiddenRowid);
+    }
     QSqlQuery query(m_db->database());
     query.setForwardOnly(true);
     if (!query.prepare(QStringLiteral("SELECT ") + columns.join(QStringLiteral(", ")) +
-                       QLatin1Char(' ') + listSource()) ||
+                       QLatin1Char(' ') + listSource() + orderBy) ||
         !bindListParams(query) || !query.exec())
         return fail(errorText(query, QStringLiteral("Reading the rows failed")));
 
@@ -672,23 +686,25 @@ bool Recordset::buildLazyList() const {
     std::vector<int> order(ids.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = static_cast<int>(i);
-    // Without an ORDER BY of its own the statement's order is rowid order, whatever index
-    // SQLite chose for the filter.
-    if (!m_statementOrdered && !std::is_sorted(ids.begin(), ids.end()))
-        std::sort(order.begin(), order.end(), [&](int a, int b) { return ids[a] < ids[b]; });
-    if (keyCount > 0) {
-        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            const SortValue* ka = keys.data() + size_t(a) * keyCount;
-            const SortValue* kb = keys.data() + size_t(b) * keyCount;
-            for (size_t k = 0; k < keyCount; ++k) {
-                int c = compareSortValues(ka[k], kb[k]);
-                if (m_sortKeys[k].descending)
-                    c = -c;
-                if (c != 0)
-                    return c < 0;
-            }
-            return false;
-        });
+    // Equal keys keep the statement's order; without an ORDER BY of its own that is rowid
+    // order, whatever index SQLite chose for the filter, and the order is total.
+    auto less = [&](int a, int b) {
+        const SortValue* ka = keys.data() + size_t(a) * keyCount;
+        const SortValue* kb = keys.data() + size_t(b) * keyCount;
+        for (size_t k = 0; k < keyCount; ++k) {
+            int c = compareSortValues(ka[k], kb[k]);
+            if (m_sortKeys[k].descending)
+                c = -c;
+            if (c != 0)
+                return c < 0;
+        }
+        return !m_statementOrdered && ids[a] < ids[b];
+    };
+    if (!std::is_sorted(order.begin(), order.end(), less)) {
+        if (m_statementOrdered)
+            std::stable_sort(order.begin(), order.end(), less);
+        else
+            std::sort(order.begin(), order.end(), less);
     }
     m_visible.reserve(order.size());
     for (const int i : order)
@@ -764,7 +780,7 @@ bool Recordset::setSort(const QString& text) {
     m_sortKeys = std::move(keys);
     // A new order keeps the rows, except a row added since the list was read, which the
     // filter may now drop.
-    invalidateList(m_lazy && m_count >= 0);
+    invalidateList(m_lazy && !m_appended);
     emit changed();
     return true;
 }
@@ -1108,6 +1124,7 @@ bool Recordset::update() {
         m_cache.insert(id, CachedRow{m_buffer, ++m_tick, true, false});
         // A new row is shown at the end, whatever the filter and sort, until they change.
         m_visible.push_back(id);
+        m_appended = true;
         m_pos = static_cast<int>(m_visible.size()) - 1;
     } else {
         const qint64 id = m_visible[m_pos];

@@ -206,7 +206,8 @@ private:
     // The visible rows, filtered and sorted: rowids (lazy) or indices into m_rows.
     mutable std::vector<qint64> m_visible;
     mutable bool m_listValid = false;
-    mutable int m_count = -1; // the visible rows counted before the list was computed
+    mutable int m_count = -1;        // the visible rows counted before the list was computed
+    mutable bool m_appended = false; // addNew put rows at the end that the filter may drop
     mutable QHash<qint64, CachedRow> m_cache;
     mutable quint64 m_tick = 0;
     mutable std::unique_ptr<QSqlQuery> m_pageQuery;

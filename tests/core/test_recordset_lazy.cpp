@@ -101,6 +101,7 @@ TEST_F(LazyRecordsetTest, FilterAndSortGiveTheRowsOfTheInMemoryPath) {
     expectSame(QString(), QString(), 1005);
     expectSame(QStringLiteral("date  desc "), QStringLiteral(" band like '10368%'"), 50);
     expectSame(QStringLiteral("date  desc "), QString(), 1005);
+    expectSame(QStringLiteral("Nam, Comment desc"), QString(), 1005); // mixed case, nulls
     expectSame(QStringLiteral("Nam asc, GMT desc"), QStringLiteral(" band like '144%'"), 80);
     expectSame(QStringLiteral("QRB desc, Callsign"), QStringLiteral(" nam like 'mü%'"), 2);
     expectSame(QStringLiteral("Callsign asc"), QStringLiteral(" callsign like '%Ü'"), 2);
@@ -142,7 +143,7 @@ TEST_F(LazyRecordsetTest, WalkUpdatesDeletesAndAddsAcrossPages) {
     ASSERT_GT(rows, 80) << "more rows than the cache holds (32 pages of 16 rows would not do)";
 
     // A walk that updates every row, as the logbook's refresh does, in one transaction.
-    ASSERT_TRUE(m_db.handle()->database().transaction());
+    ASSERT_TRUE(m_db.beginTransaction());
     int walked = 0;
     for (m_lazy.moveFirst(); !m_lazy.eof(); m_lazy.moveNext()) {
         const QString id = m_lazy.field(QStringLiteral("ID")).toString();
@@ -151,7 +152,7 @@ TEST_F(LazyRecordsetTest, WalkUpdatesDeletesAndAddsAcrossPages) {
         ASSERT_TRUE(m_lazy.update()) << m_lazy.lastError().toStdString();
         ++walked;
     }
-    ASSERT_TRUE(m_db.handle()->database().commit());
+    ASSERT_TRUE(m_db.commit());
     EXPECT_EQ(walked, rows);
     EXPECT_EQ(stored(QStringLiteral("GEpoly = 'poly ' || ID AND QRB = 512")), rows);
     // Written rows are read back when looked at: the number column holds a number.
