@@ -320,9 +320,10 @@ bool Recordset::requireOpen() const {
 }
 
 bool Recordset::requireCurrent() const {
-    if (!requireOpen())
+    // The current row's values need the list, not just the count.
+    if (!requireOpen() || !ensureList())
         return false;
-    if (m_pos < 0 || m_pos >= visibleCount())
+    if (m_pos < 0 || m_pos >= static_cast<int>(m_visible.size()))
         return fail(QStringLiteral("There is no current row (begin or end of the rows)"));
     return true;
 }

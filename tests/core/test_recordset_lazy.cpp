@@ -98,6 +98,7 @@ protected:
 TEST_F(LazyRecordsetTest, FilterAndSortGiveTheRowsOfTheInMemoryPath) {
     // Counted before any row is read, then listed.
     EXPECT_EQ(m_lazy.recordCount(), 1005);
+    EXPECT_EQ(m_lazy.field(QStringLiteral("ID")).toLongLong(), 1) << "the first row, unmoved";
     expectSame(QString(), QString(), 1005);
     expectSame(QStringLiteral("date  desc "), QStringLiteral(" band like '10368%'"), 50);
     expectSame(QStringLiteral("date  desc "), QString(), 1005);
