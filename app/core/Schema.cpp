@@ -101,7 +101,7 @@ SchemaCheck CheckSchema(const QString& connectionText, const QString& migrationC
         DbConnection db;
         if (db.open(connectionText)) {
             static const char* const indexes[][2] = {
-                {"logtab_band", "CREATE INDEX logtab_band ON logtab (Band COLLATE NOCASE)"},
+                {"logtab_band", "CREATE INDEX logtab_band ON logtab (Band COLLATE NOCASE, Date)"},
                 {"logtab_grid", "CREATE INDEX logtab_grid ON logtab (Grid)"},
                 {"logtab_date", "CREATE INDEX logtab_date ON logtab (Date)"},
             };

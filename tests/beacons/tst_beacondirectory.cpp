@@ -291,12 +291,12 @@ private slots:
         rs.setSort(QStringLiteral("beacon"));
         QCOMPARE(rs.field(1).toString(),
                  QStringLiteral("Beacon:DB0GE QRG: 10368850 kHz  LOC:JO31NF Comment:dish "));
-        QCOMPARE(rs.field(2).toString(), QStringLiteral("7.0833333333333,51.208333333333"));
+        QCOMPARE(rs.field(2).toString(), QStringLiteral("7.08333333333333,51.2083333333333"));
         rs.moveNext();
         // The invalid locator's row gets the home position, the last one measured.
         QCOMPARE(rs.field(1).toString(),
                  QStringLiteral("Beacon:OK0BAD QRG: 1296900 kHz  LOC:ZZ99 Comment:x "));
-        QCOMPARE(rs.field(2).toString(), QStringLiteral("13.333333333333,52.5"));
+        QCOMPARE(rs.field(2).toString(), QStringLiteral("13.3333333333333,52.5"));
         QVERIFY(s.state.LastLonLatText.isEmpty());
     }
 };
