@@ -358,6 +358,14 @@ void LogbookWindow::bandChosen(int option) {
     for (ValueLabel* label : {m_Sqw, m_SQc, m_DXc, m_dxw})
         label->clear();
     loadLogGrid();
+    // The figure covers the rows the user sees: the grid's first screen is read before the
+    // clock stops (the recordset reads its rows lazily, on first look).
+    const QAbstractItemModel* model = m_grid->model();
+    const int screen = qMin(model->rowCount(),
+                            qMax(1, m_grid->viewport()->height() / qMax(1, m_grid->rowHeight(0))));
+    for (int row = 0; row < screen; ++row)
+        for (int column = 0; column < model->columnCount(); ++column)
+            model->index(row, column).data();
     m_BandTime->setText(QString::number(elapsed.elapsed()) + QStringLiteral(" mS"));
     // The export may have coloured them; a band switch shows them plainly again.
     m_Callsign->setPalette(QPalette());

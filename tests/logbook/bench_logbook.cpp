@@ -1,18 +1,31 @@
-// The logbook's database work at scale: a generated log of 10,000 and of 100,000 QSOs, band
-// switches (open, sort, filter, first screen of the grid), scrolling the whole grid, walks that
-// update every row with and without a transaction, and the memory the open grid holds.
+// The logbook at scale: a generated log of 10,000 and of 100,000 QSOs. Band switches at the
+// recordset and in the logbook window (its own " mS" figure), the worked-squares count and the
+// geographic refresh of the busiest band, scrolling the whole grid, update walks with and
+// without a transaction, and the memory the open log holds.
 // Prints figures; judges nothing.
 
 #include "Database.h"
+#include "FakeBoard.h"
+#include "LogDatabase.h"
 #include "LogGenerator.h"
+#include "LogGeoRefresh.h"
+#include "LogbookWindow.h"
+#include "OptionGroup.h"
+#include "ProgramState.h"
 #include "Recordset.h"
 #include "RecordsetModel.h"
+#include "Schema.h"
+#include "Settings.h"
+#include "StationContext.h"
+#include "ValueLabel.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
@@ -186,70 +199,6 @@ void walkUpdates(const Log& log, const QString& pattern, bool transaction, int l
                 updated, all, updated ? all * 1000 / updated : 0.0);
 }
 
-// The worked-squares walk: the rows with a locator in locator order, one band, GEpoly updated
-// on the first row of each square.
-void workedSquares(const Log& log, const QString& pattern) {
-    DbConnection db;
-    if (!openLog(db, log))
-        return;
-    Recordset rs;
-    QElapsedTimer t;
-    t.start();
-    if (!rs.open(squaresStatement, db) || !rs.setFilter(bandFilter(pattern))) {
-        std::printf("  failed: %s\n", qPrintable(rs.lastError()));
-        return;
-    }
-    db.beginTransaction();
-    QString last;
-    int walked = 0;
-    int updated = 0;
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-        ++walked;
-        const QString grid = rs.field(QStringLiteral("Grid")).toString();
-        if (grid == last)
-            continue;
-        last = grid;
-        if (!rs.setField(QStringLiteral("GEpoly"), QStringLiteral("square ") + grid) ||
-            !rs.update()) {
-            std::printf("  update failed: %s\n", qPrintable(rs.lastError()));
-            break;
-        }
-        ++updated;
-    }
-    db.commit();
-    std::printf("  worked squares on %s: %d rows walked, %d updated, %.1f ms\n",
-                qPrintable(pattern), walked, updated, msSince(t));
-}
-
-void createIndexes(const Log& log) {
-    DbConnection db;
-    if (!openLog(db, log))
-        return;
-    QElapsedTimer t;
-    t.start();
-    const bool ok =
-        db.execute(QStringLiteral(
-            "CREATE INDEX IF NOT EXISTS logtab_band ON logtab(Band COLLATE NOCASE)")) &&
-        db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS logtab_grid ON logtab(Grid)")) &&
-        db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS logtab_date ON logtab(Date)"));
-    std::printf("\nIndexes on Band (NOCASE), Grid and Date %s in %.1f ms\n",
-                ok ? "created" : "failed", msSince(t));
-}
-
-// The band index with the date in it: the band's rowids and dates come from the index alone.
-void coveringBandIndex(const Log& log) {
-    DbConnection db;
-    if (!openLog(db, log))
-        return;
-    QElapsedTimer t;
-    t.start();
-    const bool ok = db.execute(QStringLiteral("DROP INDEX IF EXISTS logtab_band")) &&
-                    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS logtab_band_date ON "
-                                              "logtab(Band COLLATE NOCASE, Date)"));
-    std::printf("\nIndex on Band (NOCASE) and Date instead of Band alone %s in %.1f ms\n",
-                ok ? "created" : "failed", msSince(t));
-}
-
 bool makeLog(const QString& root, int qsos, Log& log) {
     log.folder = QDir(root).filePath(QStringLiteral("log%1").arg(qsos));
     log.qsos = qsos;
@@ -272,15 +221,78 @@ bool makeLog(const QString& root, int qsos, Log& log) {
     return true;
 }
 
-// Figures of the logbook window itself, measured on the 100,000-QSO log: add an entry per
-// figure (a name and a function that prints it).
-struct Figure {
-    const char* name;
-    std::function<void(const Log&)> run;
-};
-const std::vector<Figure> logbookFigures = {
-    // {"logbook window: band switch", [](const Log& log) { ... }},
-};
+// The logbook window on the log, as the operator meets it: each band option clicked (the
+// window's own " mS" figure, and the time until the first screen of the grid is read), the
+// worked-squares count of the busiest band, the refresh of its geographic fields with the
+// progress it reports, and the memory with all bands shown.
+void logbookWindow(const Log& log) {
+    QTemporaryDir home;
+    SettingsStore settings(QDir(home.path()).filePath(QStringLiteral("Farscan.txt")));
+    settings.LoadSettings();
+    ProgramState state;
+    state.ownCallsign = QStringLiteral("DL0TST");
+    state.ownLocator = QStringLiteral("JO62QM");
+    FakeBoard board;
+    StationDatabase database(log.folder);
+    SystemClock clock;
+    StationContext context{settings, state, CreateSystemSerialPort, board, database, clock};
+    LogbookWindow w(context);
+    w.setMessageSink([](const QString&) {});
+    w.show();
+
+    std::printf("\nLogbook window, %d QSOs: band switch (ms)\n", log.qsos);
+    std::printf("  %-9s %7s %8s %8s\n", "band", "rows", "\" mS\"", "screen");
+    double worst = 0;
+    QString worstBand;
+    for (int option = 1; option <= 22; ++option) {
+        QElapsedTimer t;
+        t.start();
+        w.OptBand()->setSelected(option);
+        const int rows = w.grid()->model()->rowCount();
+        for (int r = 0; r < 40 && r < rows; ++r)
+            for (int c = 0; c < w.grid()->model()->columnCount(); ++c)
+                w.grid()->model()->index(r, c).data();
+        const double screen = msSince(t);
+        const QString label = w.BandTime()->text();
+        if (option != 22 && screen > worst) {
+            worst = screen;
+            worstBand = state.BandPattern;
+        }
+        std::printf("  %-9s %7d %8s %8.2f\n",
+                    state.BandPattern.isEmpty() ? "(all)" : qPrintable(state.BandPattern), rows,
+                    qPrintable(label.trimmed()), screen);
+    }
+    std::printf("  slowest single band: %s, %.2f ms with its first screen\n", qPrintable(worstBand),
+                worst);
+    std::printf("  resident memory with all bands shown: %.1f MB\n", residentMb());
+
+    const QString busiest = QStringLiteral("10368%");
+    QElapsedTimer t;
+    t.start();
+    QString error;
+    const int squares = CountWorkedSquares(log.text, busiest, state.ownLocator, &error);
+    std::printf("\nWorked squares with outlines on %s: %d squares in %.1f ms%s\n",
+                qPrintable(busiest), squares, msSince(t),
+                error.isEmpty() ? "" : qPrintable(QStringLiteral(" (") + error + ")"));
+
+    w.OptBand()->setSelected(17); // 10368%
+    int progress = 0;
+    QObject::connect(w.refresher(), &LogGeoRefresh::progress, [&](int, int) { ++progress; });
+    QEventLoop loop;
+    bool ok = false;
+    QObject::connect(&w, &LogbookWindow::refreshFinished, &loop, [&](bool result) {
+        ok = result;
+        loop.quit();
+    });
+    t.restart();
+    w.refreshGeo();
+    loop.exec();
+    std::printf("Refresh of the geographic fields on %s (%d QSOs): %.0f ms, %d progress steps, "
+                "%s\n",
+                qPrintable(busiest), w.grid()->model()->rowCount(), msSince(t), progress,
+                ok ? "done" : "failed");
+    w.close();
+}
 
 } // namespace
 
@@ -300,30 +312,22 @@ int main(int argc, char** argv) {
     if (!makeLog(root.path(), 10000, small) || !makeLog(root.path(), 100000, large))
         return 1;
 
-    bandSwitches(small, false);
-    bandSwitches(large, false);
-    bandSwitches(large, true);
+    for (const Log* log : {&small, &large}) {
+        // What the program's first grid load does to a log: its indexes.
+        QElapsedTimer t;
+        t.start();
+        const SchemaCheck schema =
+            CheckSchema(log->text, BuildMigrationConnectionText(log->folder));
+        std::printf("\nSchema check with its indexes, %d QSOs: %.0f ms%s\n", log->qsos, msSince(t),
+                    schema.errors.isEmpty() ? "" : qPrintable(schema.errors.join("; ")));
+        bandSwitches(*log, false);
+        logbookWindow(*log);
+    }
     scrolling(large);
-
     std::printf("\nUpdates, one per row (100,000 QSOs):\n");
     walkUpdates(large, QStringLiteral("10368%"), false, 200);
     walkUpdates(large, QStringLiteral("10368%"), true, 0);
-    workedSquares(large, QStringLiteral("10368%"));
-    workedSquares(large, QStringLiteral("1296%"));
 
-    createIndexes(large);
-    bandSwitches(large, false);
-    workedSquares(large, QStringLiteral("10368%"));
-    walkUpdates(large, QStringLiteral("10368%"), true, 0);
-
-    coveringBandIndex(large);
-    bandSwitches(large, false);
-    bandSwitches(large, true);
-
-    for (const Figure& f : logbookFigures) {
-        std::printf("\n%s:\n", f.name);
-        f.run(large);
-    }
     std::printf("\nResident memory at the end: %.1f MB\n", residentMb());
     return 0;
 }
