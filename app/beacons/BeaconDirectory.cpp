@@ -178,6 +178,12 @@ void BeaconDirectory::setColumnWidths() {
 }
 
 void BeaconDirectory::LoadBeaconGrid() {
+    // While the delete question is open the grid keeps the rows it asked about; the load
+    // follows the answer.
+    if (m_questionOpen) {
+        m_reloadPending = true;
+        return;
+    }
     // 1. A station without callsign or locator is set up first.
     if (m_state.ownLocator.isEmpty() || m_state.ownCallsign.isEmpty()) {
         if (m_hooks.openSettings)
@@ -388,15 +394,21 @@ void BeaconDirectory::DeleteCurrent() {
         return;
     auto rs = m_model->recordset();
     QPointer<BeaconDirectory> self(this);
+    m_questionOpen = true;
     m_hooks.ask(QStringLiteral(" Delete Recordset ?"), [self, rs, row = current.row()](bool yes) {
-        // The grid may have been reloaded while the question was open: only the
-        // row it was asked about goes.
-        if (!yes || !self || self->m_model->recordset() != rs)
+        if (!self)
             return;
-        if (!self->m_model->removeRows(row, 1))
-            self->tell(self->m_model->lastError());
-        else
-            self->m_panel->caption()->setText(QString::number(rs->recordCount()));
+        self->m_questionOpen = false;
+        if (yes && self->m_model->recordset() == rs) {
+            if (!self->m_model->removeRows(row, 1))
+                self->tell(self->m_model->lastError());
+            else
+                self->m_panel->caption()->setText(QString::number(rs->recordCount()));
+        }
+        if (self->m_reloadPending) {
+            self->m_reloadPending = false;
+            self->LoadBeaconGrid();
+        }
     });
 }
 

@@ -131,4 +131,6 @@ private:
     RecordsetModel* m_model;
     QString m_reportedError; // a failing load is reported once, not on every activation
     QString m_lastError;
+    bool m_questionOpen = false;  // the delete question waits for its answer
+    bool m_reloadPending = false; // a load asked for meanwhile
 };

@@ -27,6 +27,8 @@ struct Station {
     QStringList calls;
     QStringList messages;
     bool answer = false;
+    std::function<void(bool)> pending; // a question left open, when deferring
+    bool defer = false;
     std::unique_ptr<BeaconDirectory> directory;
 
     explicit Station(const QString& folder) {
@@ -47,7 +49,10 @@ struct Station {
         hooks.message = [this](const QString& m) { messages << m; };
         hooks.ask = [this](const QString& q, std::function<void(bool)> a) {
             messages << q;
-            a(answer);
+            if (defer)
+                pending = a;
+            else
+                a(answer);
         };
         directory = std::make_unique<BeaconDirectory>(&panel, state, settings, &path, &com2,
                                                       std::move(hooks));
@@ -179,6 +184,16 @@ private slots:
         QCOMPARE(s.panel.caption()->text(), QStringLiteral("4"));
         s.directory->LoadBeaconGrid();
         QVERIFY(!s.names().contains(QStringLiteral("OK0EA")));
+        // A reload while the question is open (the window is activated again) waits for it.
+        s.defer = true;
+        s.selectRow(QStringLiteral("XQ0B/B"));
+        QTest::keyClick(s.panel.DataGrid1(), Qt::Key_Delete);
+        s.directory->LoadBeaconGrid();
+        QVERIFY(s.pending);
+        s.pending(true);
+        QVERIFY(!s.names().contains(QStringLiteral("XQ0B/B")));
+        QCOMPARE(s.panel.caption()->text(), QStringLiteral("3"));
+        s.defer = false;
 
         // A locator left invalid is refused with the check's message; an empty one lets go.
         s.panel.show();
