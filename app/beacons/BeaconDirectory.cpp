@@ -271,6 +271,9 @@ void BeaconDirectory::SelectBeacon(int keyCode) {
         !rs.eof()) {
         m_path->setTargetLocator(DbValueText(rs.field(QStringLiteral("Locator"))));
         m_state.RigFreqText = DbValueText(rs.field(QStringLiteral("qrg")));
+        // What a cluster spot of this beacon carries.
+        m_state.SpotLocator = m_path->targetLocator();
+        m_state.SpotFrequency = QStringLiteral(" ") + m_state.RigFreqText;
     } else {
         qWarning("Beacon %s not read: %s", qPrintable(m_state.SelectedBeacon),
                  qPrintable(rs.isOpen() ? QStringLiteral("no such row")

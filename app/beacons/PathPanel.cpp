@@ -52,6 +52,10 @@ void PathController::setTargetLocator(const QString& locator) {
     m_panel->Locator()->setText(locator);
 }
 
+QString PathController::targetLocator() const {
+    return m_panel->Locator()->text();
+}
+
 void PathController::locatorEnter() {
     // A valid target puts the focus on the heading box, so that the next Enter turns the
     // antenna to the bearing just computed.

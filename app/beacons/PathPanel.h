@@ -46,6 +46,7 @@ public:
 
     // Puts a locator into the target box `Locator`, as a beacon selection does.
     void setTargetLocator(const QString& locator);
+    QString targetLocator() const;
 
     // Set by the beacon directory's GD button: the next PathToTarget measures to the beacon
     // editor's locator and clears it.

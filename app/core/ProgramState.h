@@ -20,4 +20,9 @@ struct ProgramState {
     QString HomeLonLatText;
     QString DbConnectionText;
     bool GpsFix = false;
+    // The Google Earth export's state: the squares' transparency as text and the two line
+    // switches, taken from the settings at load and changed by the settings dialog.
+    QString GeTransparency;
+    bool GeBeaconLines = true;
+    bool GeSquareLines = true;
 };

@@ -374,9 +374,9 @@ void MainWindow::load() {
         state.ownLocator = settings[MyGrid].toText();
         state.ownCallsign = settings[MyCallsign].toText(); // the logbook's labels show both
         m_windows.logbookWindow()->ComputeLogGeo();
-        m_geTransparency = settings[GeTransparency].toText();
-        m_geBeaconLines = settings[GeBeaconLines].toBool();
-        m_geSquareLines = settings[GeSquareLines].toBool();
+        state.GeTransparency = settings[GeTransparency].toText();
+        state.GeBeaconLines = settings[GeBeaconLines].toBool();
+        state.GeSquareLines = settings[GeSquareLines].toBool();
     });
     // 4.
     runStep("weather", [this, &settings] {

@@ -108,9 +108,6 @@ private:
     StationWindows m_windows;
 
     // Window state shared with the settings file; callsign and locator are program-wide.
-    QString m_geTransparency;
-    bool m_geBeaconLines = true;
-    bool m_geSquareLines = true;
     int m_markerX = 0;
     bool m_activated = false;
     bool m_unloaded = false;

@@ -233,6 +233,8 @@ private slots:
         QCOMPARE(s.state.RigFreqText, QStringLiteral("144850"));
         QCOMPARE(s.state.RigFrequency, 14485000);
         QCOMPARE(s.state.SelectedBeacon, QStringLiteral("DB0AAA/B"));
+        QCOMPARE(s.state.SpotLocator, QStringLiteral("JO31NF"));
+        QCOMPARE(s.state.SpotFrequency, QStringLiteral(" 10368850"));
         QCOMPARE(s.settings[Settings::ClusterOption1].toInt(0), 3);
         QCOMPARE(s.calls, (QStringList{"R5", "tune 144850", "rotor 253", "maxhold"}));
         QVERIFY(s.pathPanel.Richtung()->text().contains(QStringLiteral("JO31NF")));
