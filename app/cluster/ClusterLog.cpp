@@ -1,0 +1,3 @@
+#include "ClusterLog.h"
+
+Q_LOGGING_CATEGORY(lcCluster, "farscan.cluster")

@@ -1,0 +1,3 @@
+#include "SetupLog.h"
+
+Q_LOGGING_CATEGORY(lcSetup, "farscan.setup")
