@@ -281,42 +281,8 @@ void BeaconDirectory::SelectBeacon(int keyCode) {
     }
     setColumnWidths();
 
-    // 4. The band from the frequency's length and first digits.
-    const QString freq = m_state.RigFreqText;
-    if (freq.size() == 5 || freq.size() == 6) {
-        int index = 0;
-        if (freq.startsWith(QLatin1String("50")))
-            index = 1;
-        else if (freq.startsWith(QLatin1String("144")))
-            index = 2;
-        else if (freq.startsWith(QLatin1String("432")))
-            index = 3;
-        if (index != 0) {
-            m_state.RigFrequency = freq.toLongLong() * 100;
-            if (m_hooks.selectDirectBand)
-                m_hooks.selectDirectBand(index);
-        }
-    } else {
-        if (m_com2)
-            m_com2->write(freq.toLatin1());
-        static const struct {
-            const char* prefix;
-            int index;
-        } bands[] = {{"1296", 1},  {"2320", 2},  {"3400", 3},  {"5760", 4},  {"10368", 5},
-                     {"24048", 6}, {"47088", 7}, {"76032", 8}, {"122250", 9}};
-        for (const auto& band : bands) {
-            if (freq.startsWith(QLatin1String(band.prefix))) {
-                if (m_hooks.selectTransverterBand)
-                    m_hooks.selectTransverterBand(band.index);
-                break;
-            }
-        }
-        // The transverter takes the beacon on 144 MHz plus its kHz below 1 MHz.
-        if (keyCode != KeyCtrl) {
-            m_state.RigFreqText = QStringLiteral("144") + freq.right(3);
-            m_state.RigFrequency = m_state.RigFreqText.toLongLong() * 100;
-        }
-    }
+    // 4.
+    chooseBand(keyCode);
 
     // 5. The name a cluster spot uses.
     QString& name = m_state.SelectedBeacon;
@@ -341,6 +307,64 @@ void BeaconDirectory::SelectBeacon(int keyCode) {
         if (m_hooks.openCluster)
             m_hooks.openCluster();
     }
+}
+
+void BeaconDirectory::chooseBand(int keyCode) {
+    // The band from the frequency's length and first digits.
+    const QString freq = m_state.RigFreqText;
+    if (freq.size() == 5 || freq.size() == 6) {
+        int index = 0;
+        if (freq.startsWith(QLatin1String("50")))
+            index = 1;
+        else if (freq.startsWith(QLatin1String("144")))
+            index = 2;
+        else if (freq.startsWith(QLatin1String("432")))
+            index = 3;
+        if (index != 0) {
+            m_state.RigFrequency = freq.toLongLong() * 100;
+            if (m_hooks.selectDirectBand)
+                m_hooks.selectDirectBand(index);
+        }
+        return;
+    }
+    if (m_com2)
+        m_com2->write(freq.toLatin1());
+    if (const int index = TransverterBandOf(freq); index != 0 && m_hooks.selectTransverterBand)
+        m_hooks.selectTransverterBand(index);
+    // The transverter takes the beacon on 144 MHz plus its kHz below 1 MHz.
+    if (keyCode != KeyCtrl) {
+        m_state.RigFreqText = QStringLiteral("144") + freq.right(3);
+        m_state.RigFrequency = m_state.RigFreqText.toLongLong() * 100;
+    }
+}
+
+bool BeaconDirectory::TuneToFrequency(const QString& khz) {
+    if (!StationHasBand(khz))
+        return false;
+    m_state.RigFreqText = khz;
+    chooseBand(KeyEnter);
+    if (m_hooks.tuneRig)
+        m_hooks.tuneRig();
+    return true;
+}
+
+int TransverterBandOf(const QString& khz) {
+    static const struct {
+        const char* prefix;
+        int index;
+    } bands[] = {{"1296", 1},  {"2320", 2},  {"3400", 3},  {"5760", 4},  {"10368", 5},
+                 {"24048", 6}, {"47088", 7}, {"76032", 8}, {"122250", 9}};
+    for (const auto& band : bands)
+        if (khz.startsWith(QLatin1String(band.prefix)))
+            return band.index;
+    return 0;
+}
+
+bool StationHasBand(const QString& khz) {
+    if (khz.size() == 5 || khz.size() == 6)
+        return khz.startsWith(QLatin1String("50")) || khz.startsWith(QLatin1String("144")) ||
+               khz.startsWith(QLatin1String("432"));
+    return TransverterBandOf(khz) != 0;
 }
 
 void BeaconDirectory::AddNew() {

@@ -75,6 +75,12 @@ struct BeaconHooks {
     std::function<void(const QString&, std::function<void(bool yes)>)> ask;
 };
 
+// The transverter band (OptBandR index 1-9) a frequency in kHz begins with; 0 for none.
+int TransverterBandOf(const QString& khz);
+// True when a frequency in kHz falls on one of the station's bands as the beacon list picks
+// them: 5 or 6 digits beginning 50, 144 or 432, or a transverter band.
+bool StationHasBand(const QString& khz);
+
 // The key codes the selection tests for.
 inline constexpr int KeyEnter = 13;
 inline constexpr int KeyCtrl = 17;
@@ -96,6 +102,9 @@ public:
     void LoadBeaconGrid();
     // The grid's key event with the current cell: 13 Enter, 17 Ctrl, anything else.
     void SelectBeacon(int keyCode);
+    // Tunes the station to a frequency in kHz (a cluster spot) as Enter on a beacon of that
+    // frequency does, without path or rotor. False, doing nothing, for a band the station lacks.
+    bool TuneToFrequency(const QString& khz);
     void AddNew();
     // Appends the editor's beacon; false (after the message) when it could not be stored.
     bool Save();
@@ -119,6 +128,7 @@ protected:
 private:
     void tell(const QString& text);
     void locatorCheck();
+    void chooseBand(int keyCode);
     void setColumnWidths();
     QString currentBeaconName() const;
 

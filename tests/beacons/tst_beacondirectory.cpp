@@ -267,6 +267,18 @@ private slots:
         QCOMPARE(s.state.SelectedBeacon, QStringLiteral("DB0CCC/B"));
         QCOMPARE(s.state.RigFreqText, QStringLiteral("12345"));
         QCOMPARE(s.calls, QStringList{"R1"}); // only the key up onto DB0BBB/B chose a band
+
+        // A cluster spot tunes as Enter on a beacon would, on the station's bands only.
+        s.calls.clear();
+        s.com2.written.clear();
+        QVERIFY(s.directory->TuneToFrequency(QStringLiteral("10368100")));
+        QCOMPARE(s.com2.written, QByteArray("10368100"));
+        QCOMPARE(s.calls, (QStringList{"R5", "tune 144100"}));
+        QVERIFY(s.directory->TuneToFrequency(QStringLiteral("432200")));
+        QCOMPARE(s.calls.mid(2), (QStringList{"V3", "tune 432200"}));
+        for (const char* other : {"14074", "7050", "28400", "1000000"})
+            QVERIFY2(!s.directory->TuneToFrequency(QString::fromLatin1(other)), other);
+        QCOMPARE(s.calls.size(), 4);
     }
 
     // Old-layout tables with rows get the new columns at the next grid load, empty ones keep
