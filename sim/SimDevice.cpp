@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 SimDevice::SimDevice(QString kind, QObject* parent) : QObject(parent), m_kind(std::move(kind)) {
@@ -100,4 +102,16 @@ void SimDevice::reply(const QByteArray& bytes) {
         else
             break; // nobody reads: the answer is lost, as on a line without a listener
     }
+}
+
+int SimDevice::unreadByProgram() const {
+    int n = 0;
+    if (m_slave < 0 || ::ioctl(m_slave, FIONREAD, &n) != 0)
+        return 0;
+    return n;
+}
+
+void SimDevice::dropUnread() {
+    if (m_slave >= 0)
+        ::tcflush(m_slave, TCIFLUSH);
 }

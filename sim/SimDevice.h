@@ -52,6 +52,10 @@ protected:
     virtual void flushIncomplete(QByteArray& buffer);
     void say(const QString& what);
     void reply(const QByteArray& bytes);
+    // Bytes written to the terminal that the program has not read yet.
+    int unreadByProgram() const;
+    // Drops them, as a serial line loses what nobody takes in.
+    void dropUnread();
 
 private:
     void readMaster();

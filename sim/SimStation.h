@@ -1,10 +1,13 @@
 #pragma once
 
 // The whole simulated station: transceiver 1 (FT-847 or FT-991) and transceiver 2 (FT-847),
-// the elevation sensor and the rotor controller, each on its own pseudo-terminal, with the
-// FARSCAN_COM<N> assignments that point the program's port numbers at them.
+// the elevation sensor, the rotor controller and the GPS receiver, each on its own
+// pseudo-terminal, with the FARSCAN_COM<N> assignments that point the program's port numbers at
+// them; and a DX-cluster node on loopback, announced in FARSCAN_CLUSTER.
 
 #include "Antenna.h"
+#include "ClusterSim.h"
+#include "GpsSim.h"
 #include "Transceivers.h"
 
 #include <QList>
@@ -22,6 +25,12 @@ public:
         int com2Port = 11;
         int sensorPort = 1;
         int rotorPort = 12;
+        // The GPS window's port, "13" in the first-run settings.
+        int gpsPort = 13;
+        // The cluster node's TCP port on 127.0.0.1; 0 takes any free one.
+        quint16 clusterPort = 0;
+        // Generated cluster spots per minute; 0 for none.
+        double spotsPerMinute = 6;
     };
 
     explicit SimStation(Options options, QObject* parent = nullptr);
@@ -32,18 +41,22 @@ public:
     Ft847Sim* com2() const { return m_com2.get(); }
     SensorSim* sensor() const { return m_sensor.get(); }
     RotorSim* rotor() const { return m_rotor.get(); }
+    GpsSim* gps() const { return m_gps.get(); }
+    ClusterSim* cluster() const { return m_cluster.get(); }
     // Transceiver 1 as the kind it was made.
     Ft847Sim* com1Ft847() const;
     Ft991Sim* com1Ft991() const;
 
     // Role name, device and environment variable of each device.
     struct Assignment {
-        QString role; // "Com1", "Com2", "Com3", "Com4"
+        QString role; // "Com1", "Com2", "Com3" (the sensor box and the GPS), "Com4"
         SimDevice* device;
         QString variable; // FARSCAN_COM10 ...
     };
     QList<Assignment> assignments() const;
-    // Shell lines "export FARSCAN_COM10='/dev/pts/5'", one per device.
+    static constexpr const char* kClusterVariable = "FARSCAN_CLUSTER";
+    // Shell lines "export FARSCAN_COM10='/dev/pts/5'", one per device, and
+    // "export FARSCAN_CLUSTER='127.0.0.1:<port>'".
     QString environmentFile() const;
     // Sets the variables in this process (tests).
     void exportEnvironment() const;
@@ -61,4 +74,6 @@ private:
     std::unique_ptr<Ft847Sim> m_com2;
     std::unique_ptr<SensorSim> m_sensor;
     std::unique_ptr<RotorSim> m_rotor;
+    std::unique_ptr<GpsSim> m_gps;
+    std::unique_ptr<ClusterSim> m_cluster;
 };

@@ -1,5 +1,6 @@
-// farscan-sim: plays the station's transceivers, rotor controller and elevation sensor on
-// pseudo-terminals and logs what it receives. Farscan finds them through FARSCAN_COM<N>.
+// farscan-sim: plays the station's transceivers, rotor controller, elevation sensor and GPS
+// receiver on pseudo-terminals and a DX-cluster node on loopback, and logs what it receives.
+// Farscan finds them through FARSCAN_COM<N> and FARSCAN_CLUSTER.
 
 #include "SimStation.h"
 
@@ -11,6 +12,7 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +28,51 @@ void Print(const QString& line) {
     std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
     std::fflush(stdout);
 }
+
+// One line of standard input.
+void Command(SimStation& station, const QByteArray& line) {
+    const QList<QByteArray> words = line.split(' ');
+    if (words.value(0).isEmpty())
+        return;
+    bool ok = false;
+    const double value = words.value(1).toDouble(&ok);
+    const QByteArray& what = words[0];
+    GpsSim* gps = station.gps();
+    if (what == "ele" && ok && words.size() == 2) {
+        station.sensor()->elevationThousandths = qint32(qRound(value * 1000));
+    } else if (what == "temp" && ok && words.size() == 2) {
+        station.sensor()->temperatureHundredths =
+            qint16(qBound(-32768, qRound(value * 100), 32767));
+    } else if (what == "az" && ok && words.size() == 2) {
+        station.rotor()->azimuth = qBound(0.0, value, 360.0);
+    } else if (what == "spots" && ok && words.size() == 2 && value >= 0) {
+        station.cluster()->setSpotsPerMinute(value);
+    } else if (what == "gps" && gps->replaying() && words.size() > 1) {
+        Print(QStringLiteral("The GPS replays a recording: its fix and position are the "
+                             "recording's"));
+        return;
+    } else if (what == "gps" && words.size() == 2 && words[1] == "3d") {
+        gps->setFix(GpsSim::Fix::ThreeD);
+    } else if (what == "gps" && words.size() == 2 && words[1] == "2d") {
+        gps->setFix(GpsSim::Fix::TwoD);
+    } else if (what == "gps" && words.size() == 2 && words[1] == "nofix") {
+        gps->setFix(GpsSim::Fix::None);
+    } else if (what == "gps" && words.size() == 4 && words[1] == "pos") {
+        bool latOk = false, lonOk = false;
+        const double lat = words[2].toDouble(&latOk);
+        const double lon = words[3].toDouble(&lonOk);
+        if (!latOk || !lonOk || !gps->moveTo(lat, lon)) {
+            Print(QStringLiteral("gps pos wants a latitude (-90 to 90) and a longitude (-180 to "
+                                 "180) in decimal degrees"));
+            return;
+        }
+    } else {
+        Print(QStringLiteral("Commands: ele <degrees>, temp <degrees>, az <degrees>, "
+                             "gps 3d|2d|nofix, gps pos <lat> <lon>, spots <per minute>"));
+        return;
+    }
+    Print(QStringLiteral("Set %1").arg(QString::fromLatin1(line)));
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -35,8 +82,17 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Simulated station for Farscan: two transceivers, the rotor controller and the "
-        "elevation sensor on pseudo-terminals."));
+        "Simulated station for Farscan: two transceivers, the rotor controller, the elevation "
+        "sensor and an NMEA GPS receiver on pseudo-terminals, and a DX-cluster node on "
+        "127.0.0.1.\n\n"
+        "Commands on standard input, one a line:\n"
+        "  az <degrees>          azimuth of the rotor\n"
+        "  ele <degrees>         elevation the sensor reports\n"
+        "  temp <degrees>        temperature the sensor reports\n"
+        "  gps 3d|2d|nofix       the GPS receiver's fix\n"
+        "  gps pos <lat> <lon>   move the GPS position (decimal degrees, south and west "
+        "negative)\n"
+        "  spots <per minute>    rate of generated cluster spots (0 stops them)"));
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption envFile(QStringLiteral("env-file"),
@@ -55,15 +111,57 @@ int main(int argc, char** argv) {
     QCommandLineOption temperature(QStringLiteral("temperature"),
                                    QStringLiteral("Temperature the sensor reports (default 21.5)."),
                                    QStringLiteral("deg"), QStringLiteral("21.5"));
-    parser.addOptions({envFile, ft991, raw, speed, elevation, temperature});
+    QCommandLineOption gpsReplay(
+        QStringLiteral("gps-replay"),
+        QStringLiteral("The GPS receiver replays the NMEA log <file> (one sentence a line, '#' "
+                       "lines are comments) at the pace of its time fields, over and over, "
+                       "instead of a generated track near 52.5 N 13.33 E."),
+        QStringLiteral("file"));
+    QCommandLineOption clusterPort(
+        QStringLiteral("cluster-port"),
+        QStringLiteral("TCP port of the DX-cluster node on 127.0.0.1 (default: any free port)."),
+        QStringLiteral("port"), QStringLiteral("0"));
+    QCommandLineOption spotRate(
+        QStringLiteral("spot-rate"),
+        QStringLiteral("Generated cluster spots per minute, 0 for none (default 6)."),
+        QStringLiteral("per-minute"), QStringLiteral("6"));
+    parser.addOptions(
+        {envFile, ft991, raw, speed, elevation, temperature, gpsReplay, clusterPort, spotRate});
     parser.process(app);
 
     SimStation::Options options;
     options.com1Ft991 = parser.isSet(ft991);
+    bool ok = false;
+    const uint port = parser.value(clusterPort).toUInt(&ok);
+    if (!ok || port > 65535) {
+        std::fprintf(stderr, "farscan-sim: --cluster-port wants a port number 0-65535, not %s\n",
+                     qPrintable(parser.value(clusterPort)));
+        return 2;
+    }
+    options.clusterPort = quint16(port);
+    options.spotsPerMinute = parser.value(spotRate).toDouble(&ok);
+    if (!ok || options.spotsPerMinute < 0) {
+        std::fprintf(stderr, "farscan-sim: --spot-rate wants a number of spots a minute, not %s\n",
+                     qPrintable(parser.value(spotRate)));
+        return 2;
+    }
     SimStation station(options);
+    if (!station.cluster()->ok()) {
+        std::fprintf(stderr, "farscan-sim: cannot listen on 127.0.0.1:%u: %s\n", port,
+                     qPrintable(station.cluster()->errorString()));
+        return 1;
+    }
     if (!station.ok()) {
         std::fprintf(stderr, "farscan-sim: cannot open pseudo-terminals\n");
         return 1;
+    }
+    if (parser.isSet(gpsReplay)) {
+        QString why;
+        if (!station.gps()->replay(parser.value(gpsReplay), &why)) {
+            std::fprintf(stderr, "farscan-sim: cannot replay %s: %s\n",
+                         qPrintable(parser.value(gpsReplay)), qPrintable(why));
+            return 1;
+        }
     }
     station.rotor()->degreesPerSecond = qBound(0.1, parser.value(speed).toDouble(), 90.0);
     station.sensor()->elevationThousandths =
@@ -74,6 +172,15 @@ int main(int argc, char** argv) {
     for (const SimStation::Assignment& a : station.assignments())
         Print(QStringLiteral("%1 %2 on %3  %4=%3")
                   .arg(a.role, a.device->kind(), a.device->devicePath(), a.variable));
+    Print(QStringLiteral("Cluster %1 on %2  %3=%2")
+              .arg(QLatin1String(ClusterSim::kNode), station.cluster()->address(),
+                   QLatin1String(SimStation::kClusterVariable)));
+    Print(station.gps()->replaying() ? QStringLiteral("GPS replays %1").arg(parser.value(gpsReplay))
+                                     : QStringLiteral("GPS %1 near %2 N %3 E")
+                                           .arg(GpsSim::FixName(station.gps()->fix()))
+                                           .arg(station.gps()->latitude())
+                                           .arg(station.gps()->longitude()));
+    Print(QStringLiteral("Cluster spots: %1 a minute").arg(options.spotsPerMinute));
 
     const QString envPath = parser.value(envFile);
     if (!envPath.isEmpty()) {
@@ -104,34 +211,24 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Lines on standard input change what the sensor and the rotor report.
+    // Lines on standard input change what the devices report.
     auto* input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &app);
-    QObject::connect(input, &QSocketNotifier::activated, &app, [&station, input] {
+    auto pending = std::make_shared<QByteArray>();
+    QObject::connect(input, &QSocketNotifier::activated, &app, [&station, input, pending] {
         char buf[256];
-        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf - 1);
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
         if (n <= 0) {
             input->setEnabled(false); // end of input: the station runs on
             return;
         }
-        for (const QByteArray& line : QByteArray(buf, int(n)).split('\n')) {
-            const QList<QByteArray> words = line.simplified().split(' ');
-            if (words.value(0).isEmpty())
-                continue;
-            bool ok = false;
-            const double value = words.value(1).toDouble(&ok);
-            if (words[0] == "ele" && ok) {
-                station.sensor()->elevationThousandths = qint32(qRound(value * 1000));
-            } else if (words[0] == "temp" && ok) {
-                station.sensor()->temperatureHundredths =
-                    qint16(qBound(-32768, qRound(value * 100), 32767));
-            } else if (words[0] == "az" && ok) {
-                station.rotor()->azimuth = qBound(0.0, value, 360.0);
-            } else {
-                Print(QStringLiteral("Commands: ele <degrees>, temp <degrees>, az <degrees>"));
-                continue;
-            }
-            Print(QStringLiteral("Set %1").arg(QString::fromLatin1(line.simplified())));
+        pending->append(buf, int(n));
+        for (qsizetype end; (end = pending->indexOf('\n')) >= 0;) {
+            const QByteArray line = pending->left(end).simplified();
+            pending->remove(0, end + 1);
+            Command(station, line);
         }
+        if (pending->size() > 4096)
+            pending->clear(); // no line end in sight: not a command
     });
 
     // SIGINT and SIGTERM end the run through the event loop.

@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
+#include <QTcpSocket>
+#include <algorithm>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -57,6 +60,19 @@ public:
         }
         return all;
     }
+    // Everything that arrives within ms, for a peer that never falls silent (the GPS).
+    QByteArray readFor(int ms) {
+        QByteArray all;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            WaitFor([] { return false; }, 10);
+            char buf[512];
+            for (ssize_t n; (n = ::read(m_fd, buf, sizeof buf)) > 0;)
+                all.append(buf, int(n));
+        }
+        return all;
+    }
 
 private:
     int m_fd = -1;
@@ -67,6 +83,38 @@ QByteArray Bytes(std::initializer_list<int> values) {
     for (int v : values)
         b.append(char(v));
     return b;
+}
+
+// The sentences of a stream: every line must be CR LF ended, "$GP...*hh" with the XOR of the
+// body as its checksum. Returns the sentences' fields, the checksum cut off.
+QList<QList<QByteArray>> Sentences(const QByteArray& stream) {
+    QList<QList<QByteArray>> out;
+    const QList<QByteArray> lines = stream.split('\n');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) { // the last piece has no line end yet
+        const QByteArray& line = lines[i];
+        if (i == 0 && !line.startsWith('$'))
+            continue; // the reader came in mid-sentence
+        EXPECT_TRUE(line.endsWith('\r')) << line.constData();
+        const QByteArray s = line.chopped(1);
+        const qsizetype star = s.indexOf('*');
+        EXPECT_TRUE(s.startsWith("$GP") && star == s.size() - 3) << s.constData();
+        if (star < 1)
+            continue;
+        quint8 sum = 0;
+        for (char c : s.mid(1, star - 1))
+            sum ^= quint8(c);
+        EXPECT_EQ(s.mid(star + 1).toUInt(nullptr, 16), sum) << s.constData();
+        out.append(s.mid(1, star - 1).split(','));
+    }
+    return out;
+}
+
+// The last sentence of a type in a stream.
+QList<QByteArray> Last(const QList<QList<QByteArray>>& sentences, const QByteArray& type) {
+    for (qsizetype i = sentences.size() - 1; i >= 0; --i)
+        if (sentences[i].value(0) == type)
+            return sentences[i];
+    return {};
 }
 
 struct AppFirst {
@@ -212,12 +260,166 @@ TEST_F(SimTest, EnvironmentAssignmentsFollowTheFirstRunPortNumbers) {
     using Row = std::pair<const char*, SimDevice*>;
     for (const auto& [variable, device] :
          {Row{"FARSCAN_COM10", station.com1()}, Row{"FARSCAN_COM11", station.com2()},
-          Row{"FARSCAN_COM1", station.sensor()}, Row{"FARSCAN_COM12", station.rotor()}})
+          Row{"FARSCAN_COM1", station.sensor()}, Row{"FARSCAN_COM12", station.rotor()},
+          Row{"FARSCAN_COM13", station.gps()}})
         EXPECT_TRUE(env.contains(
             QStringLiteral("export %1='%2'\n").arg(QLatin1String(variable), device->devicePath())))
             << qPrintable(env);
     station.exportEnvironment();
     EXPECT_EQ(qgetenv("FARSCAN_COM12"), station.rotor()->devicePath().toLocal8Bit());
+    EXPECT_EQ(qgetenv("FARSCAN_CLUSTER"),
+              "127.0.0.1:" + QByteArray::number(station.cluster()->port()));
+}
+
+TEST_F(SimTest, GpsSendsNmeaAtReceiverPaceAndFollowsFixPositionAndReplay) {
+    GpsSim* gps = station.gps();
+    Client c(gps->devicePath());
+    ASSERT_TRUE(c.ok());
+    // A burst of RMC, GGA, GSA and GSV a second, a 3D fix at the start.
+    auto all = Sentences(c.readFor(2200));
+    QSet<QByteArray> types;
+    for (const auto& s : all)
+        types.insert(s[0]);
+    EXPECT_EQ(types, (QSet<QByteArray>{"GPRMC", "GPGGA", "GPGSA", "GPGSV"}));
+    EXPECT_GE(std::count_if(all.begin(), all.end(), [](auto& s) { return s[0] == "GPRMC"; }), 2);
+    auto rmc = Last(all, "GPRMC");
+    ASSERT_EQ(rmc.size(), 13);
+    EXPECT_EQ(rmc[2], "A");
+    EXPECT_TRUE(rmc[3].startsWith("5230.0") || rmc[3].startsWith("5229.9")) << rmc[3].constData();
+    EXPECT_EQ(rmc[4], "N");
+    EXPECT_TRUE(rmc[5].startsWith("01319.") || rmc[5].startsWith("01320.")) << rmc[5].constData();
+    EXPECT_EQ(rmc[6], "E");
+    EXPECT_EQ(Last(all, "GPGSA").value(2), "3");
+    EXPECT_EQ(Last(all, "GPGGA").value(6), "1");
+
+    struct Step {
+        GpsSim::Fix fix;
+        const char* gsaMode;
+        const char* rmcStatus;
+        const char* ggaQuality;
+    };
+    for (const Step& step :
+         {Step{GpsSim::Fix::TwoD, "2", "A", "1"}, Step{GpsSim::Fix::None, "1", "V", "0"},
+          Step{GpsSim::Fix::ThreeD, "3", "A", "1"}}) {
+        gps->setFix(step.fix);
+        all = Sentences(c.readFor(1300));
+        EXPECT_EQ(Last(all, "GPGSA").value(2), step.gsaMode);
+        EXPECT_EQ(Last(all, "GPRMC").value(2), step.rmcStatus);
+        EXPECT_EQ(Last(all, "GPGGA").value(6), step.ggaQuality);
+        if (step.fix == GpsSim::Fix::None) {
+            EXPECT_TRUE(Last(all, "GPRMC").value(3).isEmpty()); // no position without a fix
+        }
+    }
+
+    // Moved to the southern and western hemispheres; a position off the globe is refused.
+    EXPECT_TRUE(gps->moveTo(-33.9, -70.65));
+    EXPECT_FALSE(gps->moveTo(95, 0));
+    rmc = Last(Sentences(c.readFor(1300)), "GPRMC");
+    EXPECT_TRUE(rmc.value(3).startsWith("3354.") || rmc.value(3).startsWith("3353."));
+    EXPECT_EQ(rmc.value(4), "S");
+    EXPECT_TRUE(rmc.value(5).startsWith("07039.")) << rmc.value(5).constData();
+    EXPECT_EQ(rmc.value(6), "W");
+    EXPECT_EQ(gps->latitude(), -33.9);
+
+    // A recording is replayed as it was, comments left out, one burst per time step, over and
+    // over; a file that is not there is refused with its reason.
+    ScratchDir dir;
+    QFile log(dir.file("track.log"));
+    ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+    const QByteArray first =
+        "$GPGGA,120000.00,5405.6081,N,01049.4791,E,1,08,1.1,40.8,M,43.6,M,,*5D";
+    const QByteArray second = "$GPRMC,120001.00,V,,,,,,,240709,,,N*79";
+    log.write("# a receiver\n" + first + "\n\n" + second + "\r\n");
+    log.close();
+    QString why;
+    EXPECT_FALSE(gps->replay(dir.file("missing.log"), &why));
+    EXPECT_FALSE(why.isEmpty());
+    ASSERT_TRUE(gps->replay(dir.file("track.log"), &why)) << qPrintable(why);
+    const QByteArray replayed = c.readFor(2700);
+    const qsizetype at = replayed.indexOf(first + "\r\n" + second + "\r\n" + first + "\r\n");
+    EXPECT_GE(at, 0) << replayed.constData();
+    EXPECT_TRUE(
+        gps->understood().contains("GPS: replay of " + dir.file("track.log") + " starts again"));
+}
+
+TEST(SimCluster, LoginSpotEchoBroadcastGeneratedSpotsAndBye) {
+    EnsureApplication();
+    SimStation::Options options;
+    options.spotsPerMinute = 0;
+    SimStation station(options);
+    ClusterSim* cluster = station.cluster();
+    ASSERT_TRUE(cluster->ok()) << qPrintable(cluster->errorString());
+    EXPECT_TRUE(station.environmentFile().contains(
+        QStringLiteral("export FARSCAN_CLUSTER='127.0.0.1:%1'\n").arg(cluster->port())));
+
+    struct User {
+        QTcpSocket socket;
+        QByteArray got;
+        // Waits for text; what came before it and the text itself are taken.
+        bool expect(const QByteArray& text) {
+            const bool found = WaitFor([&] {
+                got += socket.readAll();
+                return got.contains(text);
+            });
+            if (found)
+                got.remove(0, got.indexOf(text) + text.size());
+            return found;
+        }
+    };
+    User a, b, odd;
+    for (User* u : {&a, &b, &odd}) {
+        u->socket.connectToHost(QStringLiteral("127.0.0.1"), cluster->port());
+        ASSERT_TRUE(u->expect("login: "));
+    }
+    a.socket.write("q9tst\r\n");
+    ASSERT_TRUE(a.expect("Hello Q9TST"));
+    ASSERT_TRUE(a.expect("\r\nQ9TST de SIMCLUSTER >\r\n"));
+    b.socket.write("Q8OTH\n");
+    ASSERT_TRUE(b.expect("Q8OTH de SIMCLUSTER >\r\n"));
+    // Not a callsign: asked again.
+    odd.socket.write("!!\r\n");
+    ASSERT_TRUE(odd.expect("Sorry"));
+    ASSERT_TRUE(odd.expect("login: "));
+
+    // The spot: echoed, acknowledged, and sent to every user in the fixed columns of a node.
+    a.socket.write("dx 144300 Q0ABC<Tr>JO62QM\r\n");
+    ASSERT_TRUE(a.expect("dx 144300 Q0ABC<Tr>JO62QM\r\n"));
+    ASSERT_TRUE(a.expect("Spot of Q0ABC on 144300.0 kHz accepted\r\n"));
+    const QRegularExpression spot(
+        "DX de Q9TST:    144300\\.0  Q0ABC        <Tr>JO62QM {21}([0-2][0-9][0-5][0-9])Z\r\n");
+    ASSERT_TRUE(a.expect("DX de Q9TST:"));
+    ASSERT_TRUE(a.expect("Z\r\n"));
+    ASSERT_TRUE(b.expect("Z\r\n"));
+    ASSERT_EQ(cluster->spots().size(), 1);
+    EXPECT_TRUE(spot.match(cluster->spots()[0] + "\r\n").hasMatch())
+        << qPrintable(cluster->spots()[0]);
+    EXPECT_FALSE(odd.socket.readAll().contains("DX de")); // not logged in: no spots
+    ASSERT_TRUE(a.expect("Q9TST de SIMCLUSTER >\r\n"));
+
+    // Spots without a usable frequency or callsign, and unknown commands, are answered.
+    a.socket.write("dx 144300 ?\r\ndx Q0XYZ\r\nshow/weather\r\n");
+    ASSERT_TRUE(a.expect("Sorry, a spot needs a frequency in kHz and a callsign"));
+    ASSERT_TRUE(a.expect("Sorry, a spot needs a frequency in kHz and a callsign"));
+    ASSERT_TRUE(a.expect("Sorry, show/weather is not known here"));
+    EXPECT_EQ(cluster->spots().size(), 1);
+
+    // bye: a 73 line and the node closes; the other user stays and gets generated spots.
+    a.socket.write("bye\r\n");
+    ASSERT_TRUE(a.expect("73 Q9TST de SIMCLUSTER\r\n"));
+    ASSERT_TRUE(WaitFor([&] { return a.socket.state() == QAbstractSocket::UnconnectedState; }));
+    ASSERT_TRUE(WaitFor([&] { return cluster->users() == 2; }));
+    cluster->setSpotsPerMinute(600);
+    const QRegularExpression generated(
+        "DX de Q[0-9][A-Z]{2,3}: +[0-9]+\\.[0-9]  Q[0-9][A-Z]{3} {8}.{30} [0-9]{4}Z");
+    ASSERT_TRUE(b.expect("DX de Q"));
+    ASSERT_GE(cluster->spots().size(), 2);
+    EXPECT_TRUE(generated.match(cluster->spots()[1]).hasMatch()) << qPrintable(cluster->spots()[1]);
+    cluster->setSpotsPerMinute(0);
+
+    EXPECT_EQ(cluster->received().mid(0, 3), (QStringList{"q9tst", "Q8OTH", "!!"}));
+    for (const char* line : {"connection 1 logged in as Q9TST", "connection 2 logged in as Q8OTH",
+                             "Q9TST: dx 144300 Q0ABC<Tr>JO62QM", "Q9TST disconnected"})
+        EXPECT_TRUE(cluster->understood().contains(line)) << line;
 }
 
 TEST(SimProgram, PrintsItsDevicesWritesTheEnvFileAndEndsOnSigterm) {
@@ -240,8 +442,9 @@ TEST(SimProgram, PrintsItsDevicesWritesTheEnvFileAndEndsOnSigterm) {
         },
         10000))
         << out.constData();
-    for (const char* line : {"Com1 FT-847 on /dev/", "Com2 FT-847 on /dev/", "Com3 Sensor on /dev/",
-                             "Com4 Rotor on /dev/"})
+    for (const char* line :
+         {"Com1 FT-847 on /dev/", "Com2 FT-847 on /dev/", "Com3 Sensor on /dev/",
+          "Com4 Rotor on /dev/", "Com3 GPS on /dev/", "Cluster SIMCLUSTER on 127.0.0.1:"})
         EXPECT_TRUE(out.contains(line)) << line;
     QFile f(envFile);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -249,6 +452,18 @@ TEST(SimProgram, PrintsItsDevicesWritesTheEnvFileAndEndsOnSigterm) {
     const QRegularExpression rotorLine("export FARSCAN_COM12='(/dev/[^']+)'");
     const auto m = rotorLine.match(env);
     ASSERT_TRUE(m.hasMatch()) << qPrintable(env);
+    EXPECT_TRUE(env.contains(QRegularExpression("export FARSCAN_COM13='/dev/[^']+'\n")));
+    EXPECT_TRUE(
+        env.contains(QRegularExpression("export FARSCAN_CLUSTER='127\\.0\\.0\\.1:[0-9]+'\n")));
+    // Commands on its input switch the GPS fix and the spot rate.
+    sim.write("gps nofix\nspots 0\n");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            out += sim.readAllStandardOutput();
+            return out.contains("Com3: GPS: no fix") && out.contains("Cluster: no generated spots");
+        },
+        5000))
+        << out.constData();
     // The program's log tells what the rotor understood.
     {
         Client c(m.captured(1));
@@ -266,6 +481,18 @@ TEST(SimProgram, PrintsItsDevicesWritesTheEnvFileAndEndsOnSigterm) {
     EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(sim.exitCode(), 0);
     EXPECT_FALSE(QFile::exists(envFile)); // the assignments end with the station
+
+    // Options it cannot use end it with a reason.
+    QProcess bad;
+    bad.start(QStringLiteral(FARSCAN_SIM_BINARY), {"--env-file", "", "--cluster-port", "70000"});
+    ASSERT_TRUE(bad.waitForFinished(10000));
+    EXPECT_NE(bad.exitCode(), 0);
+    EXPECT_TRUE(bad.readAllStandardError().contains("--cluster-port"));
+    bad.start(QStringLiteral(FARSCAN_SIM_BINARY),
+              {"--env-file", "", "--gps-replay", dir.file("none.log")});
+    ASSERT_TRUE(bad.waitForFinished(10000));
+    EXPECT_NE(bad.exitCode(), 0);
+    EXPECT_TRUE(bad.readAllStandardError().contains("cannot replay"));
 }
 
 } // namespace
