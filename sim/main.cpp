@@ -95,9 +95,10 @@ int main(int argc, char** argv) {
         "  spots <per minute>    rate of generated cluster spots (0 stops them)"));
     parser.addHelpOption();
     parser.addVersionOption();
-    QCommandLineOption envFile(QStringLiteral("env-file"),
-                               QStringLiteral("Write the FARSCAN_COM<N> assignments to <file>."),
-                               QStringLiteral("file"), QStringLiteral("farscan-sim.env"));
+    QCommandLineOption envFile(
+        QStringLiteral("env-file"),
+        QStringLiteral("Write the FARSCAN_COM<N> and FARSCAN_CLUSTER assignments to <file>."),
+        QStringLiteral("file"), QStringLiteral("farscan-sim.env"));
     QCommandLineOption ft991(QStringLiteral("com1-ft991"),
                              QStringLiteral("Transceiver 1 speaks FT-991 text commands."));
     QCommandLineOption raw(QStringLiteral("raw"),
