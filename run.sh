@@ -25,8 +25,9 @@ if [[ -z "${PORTIVA_SIM:-}" ]] && ! grep -qsi '^04b4$' /sys/bus/usb/devices/*/id
   export PORTIVA_SIM=1
 fi
 
-# No serial port configured by the environment: start the station simulator (transceivers,
-# rotor controller, sensor box on pseudo-terminals) and point the ports at it.
+# No serial port configured by the environment: start the station simulator (transceivers, GPS,
+# rotor controller, sensor box on pseudo-terminals; a DX cluster on 127.0.0.1) and point the
+# program at it.
 # FARSCAN_REAL_STATION=1 skips it.
 if [[ -z "${FARSCAN_REAL_STATION:-}" ]] && ! env | grep -q '^FARSCAN_COM[0-9]*='; then
   rm -f "$station/farscan-sim.env"

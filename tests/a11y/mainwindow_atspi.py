@@ -216,7 +216,7 @@ def start_simulator(services, simulator, scratch, env):
             m = re.match(r"export (FARSCAN_COM\d+)='([^']*)'", line.strip())
             if m:
                 ports[m.group(1)] = m.group(2)
-    if len(ports) != 4:
+    if len(ports) != 5:  # Com1, Com2, the sensor box, the rotor and the GPS
         raise Failure(f"the station simulator gave {ports}")
     return ports
 
