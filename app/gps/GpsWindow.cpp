@@ -126,6 +126,7 @@ GpsWindow::GpsWindow(StationContext& context, QWidget* parent)
     m_port->setSettings(settings[Settings::Com3Settings].toText());
     m_context.state.GpsFix = false;
     refreshPortLabel();
+    applyFix(m_receiver.state());
 }
 
 GpsWindow::~GpsWindow() {
