@@ -2,8 +2,10 @@
 
 #include "BeaconCsv.h"
 #include "BeaconDirectory.h"
+#include "ClusterWindow.h"
 #include "CountryFile.h"
 #include "Database.h"
+#include "GpsWindow.h"
 #include "KeyerPanel.h"
 #include "LogbookWindow.h"
 #include "OptionGroup.h"
@@ -80,6 +82,24 @@ MainWindow::MainWindow(StationContext context, MainWindowOptions options, QWidge
     resize(1100, 760);
     buildControls();
     buildMenu();
+    // What the other windows need of this one.
+    m_windows.settingsHooks.mainPort = [this](int number) { return com(number); };
+    m_windows.settingsHooks.computeLogGeo = [this] {
+        if (LogbookWindow* log = m_windows.logbookIfMade()) {
+            log->showStationSettings(); // the callsign and locator just set
+            log->ComputeLogGeo();
+        }
+    };
+    m_windows.settingsHooks.showMainWindow = [this] {
+        updatePortLabels();
+        StationWindows::open(this);
+    };
+    m_windows.tuneToSpot = [this](const QString& khz) { m_beacons->TuneToFrequency(khz); };
+    // Once a fix was seen it stays for the run, as GpsFix does.
+    m_windows.gpsFixChanged = [this](bool fix) {
+        if (fix)
+            m_image1->show();
+    };
     load();
 }
 

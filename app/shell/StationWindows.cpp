@@ -1,8 +1,9 @@
 #include "StationWindows.h"
 
+#include "ClusterWindow.h"
+#include "GpsWindow.h"
 #include "LogbookWindow.h"
 
-#include <QTableView>
 #include <QVBoxLayout>
 
 StationWindow::StationWindow(const QString& name, const QString& caption, QWidget* parent)
@@ -14,34 +15,30 @@ StationWindow::StationWindow(const QString& name, const QString& caption, QWidge
     resize(640, 420);
 }
 
-void StationWindow::addGrid() {
-    if (m_grid)
-        return;
-    m_grid = new QTableView(this);
-    m_grid->setObjectName(QStringLiteral("DataGrid1"));
-    m_grid->setAccessibleName(tr("Log entries"));
-    m_grid->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    layout()->addWidget(m_grid);
+SettingsDialog* StationWindows::settingsDialog() {
+    if (!m_settings)
+        m_settings = new SettingsDialog(m_context, settingsHooks);
+    return m_settings;
 }
 
-namespace {
-StationWindow* Make(QPointer<StationWindow>& slot, const char* name, const char* caption) {
-    if (!slot)
-        slot = new StationWindow(QString::fromLatin1(name), QString::fromLatin1(caption));
-    return slot;
-}
-} // namespace
-
-StationWindow* StationWindows::settingsDialog() {
-    return Make(m_settings, "form2", "Initial");
+ClusterWindow* StationWindows::clusterWindow() {
+    if (!m_cluster) {
+        m_cluster = new ClusterWindow(m_context);
+        m_cluster->openSettings = [this] { open(settingsDialog()); };
+        m_cluster->tuneToSpot = tuneToSpot;
+    }
+    return m_cluster;
 }
 
-StationWindow* StationWindows::clusterWindow() {
-    return Make(m_cluster, "form3", "FarscanPacket");
-}
-
-StationWindow* StationWindows::gpsWindow() {
-    return Make(m_gps, "form4", "FarscanGPSLoc");
+GpsWindow* StationWindows::gpsWindow() {
+    if (!m_gps) {
+        m_gps = new GpsWindow(m_context);
+        QObject::connect(m_gps, &GpsWindow::fixChanged, m_gps, [this](bool fix) {
+            if (gpsFixChanged)
+                gpsFixChanged(fix);
+        });
+    }
+    return m_gps;
 }
 
 LogbookWindow* StationWindows::logbookWindow() {
@@ -50,12 +47,18 @@ LogbookWindow* StationWindows::logbookWindow() {
     return m_logbook;
 }
 
+StationWindow* StationWindows::qslWindow() {
+    if (!m_qsl)
+        m_qsl = new StationWindow(QStringLiteral("Form6"), QStringLiteral("FarscanQSL"));
+    return m_qsl;
+}
+
 LogbookWindow* StationWindows::logbookIfMade() const {
     return m_logbook;
 }
 
-StationWindow* StationWindows::qslWindow() {
-    return Make(m_qsl, "Form6", "FarscanQSL");
+GpsWindow* StationWindows::gpsIfMade() const {
+    return m_gps;
 }
 
 void StationWindows::open(QWidget* window) {
@@ -67,14 +70,13 @@ void StationWindows::open(QWidget* window) {
 }
 
 void StationWindows::closeAll() {
-    for (QPointer<StationWindow>* slot : {&m_settings, &m_cluster, &m_gps, &m_qsl}) {
-        if (*slot) {
-            (*slot)->close();
-            delete slot->data();
+    // Each window's close runs its own unload (ports closed, its settings written).
+    const QList<QPointer<QWidget>> windows = {m_settings.data(), m_cluster.data(), m_gps.data(),
+                                              m_logbook.data(), m_qsl.data()};
+    for (const QPointer<QWidget>& w : windows) {
+        if (w) {
+            w->close();
+            delete w.data();
         }
-    }
-    if (m_logbook) {
-        m_logbook->close();
-        delete m_logbook.data();
     }
 }

@@ -1,28 +1,26 @@
 #pragma once
 
 // The windows the main window's menu opens, each made by its own factory on first use and handed
-// the station context. Their contents come with their own subsystems; until then each is a plain
-// window with its design name and caption.
+// the station context. The QSL window's contents come with its own subsystem; until then it is
+// a plain window with its design name and caption.
 
+#include "SettingsDialog.h"
 #include "StationContext.h"
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 
+class ClusterWindow;
+class GpsWindow;
 class LogbookWindow;
 class QTableView;
 
-// A window whose contents are still to come (the logbook window has its own class).
+// A window whose contents are still to come.
 class StationWindow : public QWidget {
     Q_OBJECT
 public:
     StationWindow(const QString& name, const QString& caption, QWidget* parent = nullptr);
-    // The window's data grid, if it has one (the logbook's).
-    QTableView* grid() const { return m_grid; }
-    void addGrid();
-
-private:
-    QTableView* m_grid = nullptr;
 };
 
 class StationWindows {
@@ -32,14 +30,21 @@ public:
     StationWindows(const StationWindows&) = delete;
     StationWindows& operator=(const StationWindows&) = delete;
 
-    StationWindow* settingsDialog(); // form2 "Initial"
-    StationWindow* clusterWindow();  // form3 "FarscanPacket"
-    StationWindow* gpsWindow();      // form4 "FarscanGPSLoc"
-    LogbookWindow* logbookWindow();  // form5 "FarscanLog"
-    StationWindow* qslWindow();      // Form6 "FarscanQSL"
+    // What the windows need of the main window, given before the first window is made.
+    SettingsDialogHooks settingsHooks;
+    std::function<void(const QString& frequencyKhz)> tuneToSpot; // a cluster spot's frequency
+    std::function<void(bool fix)> gpsFixChanged;                 // the GPS window's fix
 
-    // The logbook window if it has been made (the wheel scrolls its grid too).
+    SettingsDialog* settingsDialog(); // form2 "Initial"
+    ClusterWindow* clusterWindow();   // form3 "FarscanPacket"
+    GpsWindow* gpsWindow();           // form4 "FarscanGPSLoc"
+    LogbookWindow* logbookWindow();   // form5 "FarscanLog"
+    StationWindow* qslWindow();       // Form6 "FarscanQSL"
+
+    // Windows made so far (the wheel scrolls the logbook's grid, "Done" measures with the
+    // logbook's position only if it is there).
     LogbookWindow* logbookIfMade() const;
+    GpsWindow* gpsIfMade() const;
 
     // Shows a window modeless, raised and active, as its menu item does.
     static void open(QWidget* window);
@@ -48,9 +53,9 @@ public:
 
 private:
     StationContext& m_context;
-    QPointer<StationWindow> m_settings;
-    QPointer<StationWindow> m_cluster;
-    QPointer<StationWindow> m_gps;
+    QPointer<SettingsDialog> m_settings;
+    QPointer<ClusterWindow> m_cluster;
+    QPointer<GpsWindow> m_gps;
     QPointer<LogbookWindow> m_logbook;
     QPointer<StationWindow> m_qsl;
 };

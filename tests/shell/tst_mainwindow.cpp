@@ -1,3 +1,4 @@
+#include "BeaconDirectory.h"
 #include "BoardLibrary.h"
 #include "Clock.h"
 #include "Database.h"
@@ -8,6 +9,7 @@
 #include "PortivaBoard.h"
 #include "ProgramState.h"
 #include "Settings.h"
+#include "SettingsDialog.h"
 #include "StationWindows.h"
 #include "TestSupport.h"
 #include "ValueLabel.h"
@@ -480,6 +482,31 @@ private slots:
         QCOMPARE(WithoutPolls(ports.rotor.readAvailable(300, 1500), kRotorPoll),
                  QByteArray("AP1253\r;"));
         QVERIFY(locator->hasFocus());
+    }
+
+    // A first start without callsign and locator opens the settings dialog; "Done" sets up the
+    // station, and the logbook measures from the new locator at once.
+    void firstRunSetsUpTheStationInTheSettingsDialog() {
+        ScratchDir dir;
+        Station station;
+        MainWindow w(station.context(), TestOptions());
+        w.show();
+        SettingsDialog* dialog = w.windows().settingsDialog();
+        QVERIFY(WaitFor([&] { return dialog->isVisible(); }, 3000));
+        dialog->text3()->setText(QStringLiteral("DL1NEW"));
+        dialog->text4()->setText(QStringLiteral("jo31nf"));
+        QVERIFY(dialog->done());
+        QCOMPARE(station.state.ownCallsign, QStringLiteral("DL1NEW"));
+        QCOMPARE(station.state.ownLocator, QStringLiteral("jo31nf"));
+        QCOMPARE(station.state.HomeLonLatText, QStringLiteral("7.08333333333333,51.2083333333333"));
+        QCOMPARE(w.windows().logbookWindow()->MyGrid()->text(), QStringLiteral("jo31nf"));
+        SettingsStore file;
+        QCOMPARE(file.LoadSettings(), SettingsLoad::Read);
+        QCOMPARE(file[Settings::MyCallsign].toText(), QStringLiteral("DL1NEW"));
+        // Once set up, the grid's loads leave the dialog alone.
+        dialog->close();
+        w.beacons()->LoadBeaconGrid();
+        QVERIFY(!dialog->isVisible());
     }
 
     // The operator picks a beacon in the grid with Enter: the exact frames reach the rig and
