@@ -49,7 +49,7 @@ QString SpotFrequencyDigits(const QString& frequency) {
     return frequency.mid(start, end - start);
 }
 
-bool StationHasBand(const QString& khzDigits) {
+bool SpotOnStationBand(const QString& khzDigits) {
     static const char* const bands[] = {"50",   "144",   "432",   "1296",  "2320",  "3400",
                                         "5760", "10368", "24048", "47088", "76032", "122250"};
     return std::any_of(std::begin(bands), std::end(bands), [&](const char* band) {

@@ -24,7 +24,7 @@ QString SpotFrequencyDigits(const QString& frequency);
 // True when the station has the band of a kHz text (digits only): 50, 144 and 432 MHz and the
 // transverter bands 1296 to 122250 MHz, each matched by the band's MHz digits leading a text
 // of exactly three more digits ("144300", "10368100").
-bool StationHasBand(const QString& khzDigits);
+bool SpotOnStationBand(const QString& khzDigits);
 
 // Collects received text into whole lines (without their CR or LF).
 class SpotLineSplitter {

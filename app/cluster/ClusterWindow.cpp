@@ -418,7 +418,7 @@ void ClusterWindow::spotChosen(const QModelIndex& index) {
         return;
     const ClusterSpot& spot = m_spots->spot(index.row());
     const QString digits = SpotFrequencyDigits(spot.frequency);
-    if (!StationHasBand(digits)) {
+    if (!SpotOnStationBand(digits)) {
         setStatus(tr("The station has no band for %1 kHz (%2)").arg(spot.frequency, spot.dxCall));
         return;
     }

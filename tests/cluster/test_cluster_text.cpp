@@ -154,10 +154,10 @@ TEST(ClusterSpots, SpotLinesAndBands) {
     EXPECT_EQ(SpotFrequencyDigits(QStringLiteral("0050110,9")), QStringLiteral("50110"));
     for (const char* khz : {"50110", "144300", "432100", "1296200", "2320100", "3400100", "5760100",
                             "10368100", "24048100", "47088100", "76032100", "122250100"})
-        EXPECT_TRUE(StationHasBand(QString::fromLatin1(khz))) << khz;
+        EXPECT_TRUE(SpotOnStationBand(QString::fromLatin1(khz))) << khz;
     for (const char* khz : {"14074", "7030", "3400", "1296", "12960000", "145500", "28500", "",
                             "1443000", "50110000"})
-        EXPECT_FALSE(StationHasBand(QString::fromLatin1(khz))) << khz;
+        EXPECT_FALSE(SpotOnStationBand(QString::fromLatin1(khz))) << khz;
 
     // Lines come whole, whatever the deliveries; an endless line is dropped.
     SpotLineSplitter split;

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 check(!spot.dxCall.isEmpty());
                 const QString digits = SpotFrequencyDigits(spot.frequency);
                 check(!digits.isEmpty());
-                StationHasBand(digits);
+                SpotOnStationBand(digits);
             }
         }
     }
