@@ -158,6 +158,34 @@ TerminalEdit AppendToTerminal(TerminalText& terminal, const QString& text) {
     return edit;
 }
 
+void ShownEditQueue::reset(qsizetype shownSize) {
+    m_size = shownSize;
+    m_edit = ShownEdit();
+}
+
+void ShownEditQueue::add(const TerminalEdit& edit) {
+    // The terminal shows the document's untouched middle followed by the text to append.
+    qsizetype kept = m_size - m_edit.removeFront - m_edit.removeTail;
+    const qsizetype front = qMin(edit.removedFrontShown, kept);
+    m_edit.removeFront += front;
+    kept -= front;
+    m_edit.append.remove(0, edit.removedFrontShown - front);
+    const qsizetype tail = qMin(edit.replacedTailShown, m_edit.append.size());
+    m_edit.append.chop(tail);
+    m_edit.removeTail += qMin(edit.replacedTailShown - tail, kept);
+    // Every CR of the terminal is followed by its LF: dropping the CR leaves the "\n".
+    for (QChar c : edit.inserted)
+        if (c != QLatin1Char('\r'))
+            m_edit.append.append(c);
+}
+
+ShownEdit ShownEditQueue::take() {
+    ShownEdit edit = std::move(m_edit);
+    m_size += edit.append.size() - edit.removeFront - edit.removeTail;
+    m_edit = ShownEdit();
+    return edit;
+}
+
 QString ClusterDecoder::decode(const QByteArray& bytes, QByteArray* reply) {
     QByteArray data;
     data.reserve(bytes.size());

@@ -42,6 +42,31 @@ private:
 // terminal's last character, at most one per call; LF is removed and CR becomes CR LF.
 TerminalEdit AppendToTerminal(TerminalText& terminal, const QString& text);
 
+// Many TerminalEdits folded into one edit of a text document that shows the terminal, so the
+// document can follow a flood with one update now and then. Between updates the document
+// shows the terminal as it was at the last one.
+struct ShownEdit {
+    qsizetype removeFront = 0; // first: characters dropped at the document's start
+    qsizetype removeTail = 0;  // then: characters dropped at its end
+    QString append;            // then appended; a line break is "\n"
+};
+
+class ShownEditQueue {
+public:
+    // The document shows shownSize characters (the terminal's shownText) and nothing waits.
+    void reset(qsizetype shownSize);
+    void add(const TerminalEdit& edit);
+    bool isEmpty() const {
+        return m_edit.removeFront == 0 && m_edit.removeTail == 0 && m_edit.append.isEmpty();
+    }
+    // The edit that brings the document to the terminal's text; the queue starts afresh.
+    ShownEdit take();
+
+private:
+    qsizetype m_size = 0; // what the document shows before the edit
+    ShownEdit m_edit;
+};
+
 // Bytes from a cluster server to text. Servers speak telnet and send Latin-1, Windows-1252 or
 // UTF-8: telnet commands are taken out (an escaped 0xFF stays as data), option requests are
 // refused (DO is answered WONT, WILL is answered DONT, once per option and connection), and

@@ -25,6 +25,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -86,6 +87,10 @@ ClusterWindow::ClusterWindow(StationContext& context, QWidget* parent)
         box->open();
     };
     buildControls();
+    m_flushTimer = new QTimer(this);
+    m_flushTimer->setSingleShot(true);
+    m_flushTimer->setInterval(FlushInterval);
+    connect(m_flushTimer, &QTimer::timeout, this, &ClusterWindow::flushReceived);
     load();
 }
 
@@ -209,8 +214,10 @@ void ClusterWindow::buildControls() {
 }
 
 void ClusterWindow::load() {
+    flushReceived(); // the spots still waiting are listed
     m_terminal.clear();
     m_TXTterm->clear();
+    m_shownEdits.reset(0);
     reconnect();
     const SettingsStore& settings = m_context.settings;
     m_option1->setSelected(int(settings[Settings::ClusterOption1].toInt(1)));
@@ -272,6 +279,7 @@ void ClusterWindow::reconnect() {
         m_connected = false;
         dataArrived(); // what came with the close
         showReceived(m_decoder.flush());
+        flushReceived(); // nothing more is coming: show it all now
     });
 
     bool ok = false;
@@ -379,38 +387,50 @@ void ClusterWindow::dataArrived() {
 void ClusterWindow::showReceived(const QString& text) {
     if (text.isEmpty())
         return;
-    const TerminalEdit edit = AppendToTerminal(m_terminal, text);
-
-    // The document follows with the same small edits: its line break is one character.
-    QTextDocument* doc = m_TXTterm->document();
-    QTextCursor cursor(doc);
-    cursor.beginEditBlock();
-    if (edit.removedFrontShown > 0) {
-        cursor.setPosition(0);
-        cursor.setPosition(int(qMin<qsizetype>(edit.removedFrontShown, doc->characterCount() - 1)),
-                           QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-    }
-    if (edit.replacedTailShown > 0) {
-        const int end = doc->characterCount() - 1;
-        cursor.setPosition(int(qMax<qsizetype>(0, end - edit.replacedTailShown)));
-        cursor.setPosition(end, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-    }
-    cursor.movePosition(QTextCursor::End);
-    QString shown = edit.inserted;
-    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    cursor.insertText(shown);
-    cursor.endEditBlock();
-    m_TXTterm->moveCursor(QTextCursor::End);
-
-    QList<ClusterSpot> found;
+    // The terminal's text follows at once; the widgets follow with the next flush.
+    m_shownEdits.add(AppendToTerminal(m_terminal, text));
     for (const QString& line : m_lines.add(text)) {
         ClusterSpot spot;
         if (ParseSpotLine(line, &spot))
-            found.append(std::move(spot));
+            m_newSpots.append(std::move(spot));
     }
-    m_spots->addSpots(found);
+    // Only the newest rows can be listed; trimmed now and then, not per spot.
+    if (m_newSpots.size() > 2 * SpotTableModel::MaxRows)
+        m_newSpots.remove(0, m_newSpots.size() - SpotTableModel::MaxRows);
+    if (!m_flushTimer->isActive())
+        m_flushTimer->start();
+}
+
+void ClusterWindow::flushReceived() {
+    m_flushTimer->stop();
+    if (!m_shownEdits.isEmpty()) {
+        // The document follows with the edits of all texts since the last flush.
+        const ShownEdit edit = m_shownEdits.take();
+        QTextDocument* doc = m_TXTterm->document();
+        QTextCursor cursor(doc);
+        cursor.beginEditBlock();
+        if (edit.removeFront > 0) {
+            cursor.setPosition(0);
+            cursor.setPosition(int(qMin<qsizetype>(edit.removeFront, doc->characterCount() - 1)),
+                               QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+        if (edit.removeTail > 0) {
+            const int end = doc->characterCount() - 1;
+            cursor.setPosition(int(qMax<qsizetype>(0, end - edit.removeTail)));
+            cursor.setPosition(end, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(edit.append);
+        cursor.endEditBlock();
+        m_TXTterm->moveCursor(QTextCursor::End);
+    }
+    if (!m_newSpots.isEmpty()) {
+        const QList<ClusterSpot> spots = std::move(m_newSpots);
+        m_newSpots.clear();
+        m_spots->addSpots(spots);
+    }
 }
 
 void ClusterWindow::spotChosen(const QModelIndex& index) {

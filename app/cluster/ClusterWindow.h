@@ -23,11 +23,16 @@ class QPlainTextEdit;
 class QPushButton;
 class QTableView;
 class QTcpSocket;
+class QTimer;
 class ValueLabel;
 
 class ClusterWindow : public QWidget {
     Q_OBJECT
 public:
+    // Received text reaches TXTterm and the spot table in batches at most this often: a
+    // cluster in a contest sends hundreds of lines a second.
+    static constexpr int FlushInterval = 100; // ms
+
     explicit ClusterWindow(StationContext& context, QWidget* parent = nullptr);
     ~ClusterWindow() override;
 
@@ -55,7 +60,8 @@ public:
     QString ClusterHost() const { return m_host; }
     quint16 ClusterPort() const { return m_port; }
     QString PropagationTag() const { return m_tag; }
-    // What the terminal holds (TXTterm shows the same).
+    // What the terminal holds. TXTterm shows the same once the received text is applied to it:
+    // at most FlushInterval after it arrived, and at once when the connection ends.
     const TerminalText& terminal() const { return m_terminal; }
     SpotTableModel* spots() const { return m_spots; }
     QTcpSocket* socket() const { return m_socket; }
@@ -92,6 +98,7 @@ private:
     void sendMessage();
     void dataArrived();
     void showReceived(const QString& text);
+    void flushReceived();
     void spotChosen(const QModelIndex& index);
     void setStatus(const QString& text);
 
@@ -106,6 +113,9 @@ private:
     TerminalText m_terminal;
     ClusterDecoder m_decoder;
     SpotLineSplitter m_lines;
+    ShownEditQueue m_shownEdits;   // what TXTterm still has to do
+    QList<ClusterSpot> m_newSpots; // spots not yet listed, oldest first
+    QTimer* m_flushTimer = nullptr;
 
     QTcpSocket* m_socket = nullptr;
     QLineEdit *m_QrgD, *m_CallD, *m_txtmessageD, *m_txtMessageB;

@@ -65,6 +65,51 @@ TEST(ClusterTerminal, LimitBackspacesAndLineBreaks) {
     }
 }
 
+TEST(ClusterTerminal, ShownEditsFollowTheTerminal) {
+    // A document that applies the folded edits now and then shows exactly the terminal's text,
+    // through cuts at the limit, backspaces reaching into text not yet shown or already shown,
+    // line breaks, surrogate pairs and texts larger than the terminal.
+    static const QString pieces[] = {
+        QStringLiteral("DX de DL1ABC:   144300.0  Q0ABC   tnx   1234Z\r\n"),
+        QStringLiteral("\b"),
+        QStringLiteral("\b\b\bx"),
+        QStringLiteral("\r"),
+        QStringLiteral("\n"),
+        QStringLiteral("ab\bc\r\n"),
+        QString::fromUtf8("\xF0\x9F\x93\xA1"),
+        QStringLiteral("\r\b"),
+        Filled(5000),
+        Filled(17000) + QStringLiteral("\r\n"),
+    };
+    TerminalText t;
+    ShownEditQueue queue;
+    queue.reset(0);
+    QString document;
+    quint32 seed = 12345;
+    const auto next = [&seed](quint32 n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    int flushes = 0;
+    for (int i = 0; i < 4000; ++i) {
+        // Mostly short texts, now and then a big one.
+        const quint32 pick = next(100);
+        const QString& text = pieces[pick < 2 ? 9 : pick < 6 ? 8 : pick % 8];
+        queue.add(AppendToTerminal(t, text));
+        if (next(7) == 0 || i == 3999) {
+            const ShownEdit e = queue.take();
+            ASSERT_LE(e.removeFront + e.removeTail, document.size());
+            document.remove(0, e.removeFront);
+            document.chop(e.removeTail);
+            document.append(e.append);
+            ASSERT_EQ(document, t.shownText()) << "after text " << i;
+            EXPECT_TRUE(queue.isEmpty());
+            ++flushes;
+        }
+    }
+    EXPECT_GT(flushes, 400);
+}
+
 TEST(ClusterTerminal, DecodingServerBytes) {
     ClusterDecoder d;
     QByteArray reply;
