@@ -3,6 +3,10 @@
 #include <QSerialPort>
 #include <limits>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace {
 
 // The port over QSerialPort. Line settings that a device refuses (a pseudo-terminal refuses
@@ -11,12 +15,12 @@ namespace {
 class QtSerialPort final : public SerialPort {
 public:
     QtSerialPort() {
-        QObject::connect(&m_port, &QSerialPort::readyRead, this, [this] { dataArrived(); });
+        QObject::connect(&m_port, &QSerialPort::readyRead, this, [this] {
+            m_emptyReads = 0;
+            dataArrived();
+        });
         QObject::connect(&m_port, &QSerialPort::errorOccurred, this,
-                         [this](QSerialPort::SerialPortError e) {
-                             if (e == QSerialPort::ResourceError && m_port.isOpen())
-                                 deviceLost(m_port.errorString());
-                         });
+                         [this](QSerialPort::SerialPortError e) { onError(e); });
     }
 
     bool isOpen() const override { return m_port.isOpen(); }
@@ -64,6 +68,42 @@ protected:
     void dropBytes(qint64 count) override { m_port.skip(count); }
 
 private:
+    // A pulled USB adapter reports a resource error. A pseudo-terminal whose other side closed
+    // stays readable and reads nothing: QSerialPort then reports a read error on every turn of
+    // the event loop, so a hung-up line is recognised here and the port closed instead.
+    void onError(QSerialPort::SerialPortError e) {
+        if (!m_port.isOpen() || m_lossPending)
+            return;
+        bool lost = e == QSerialPort::ResourceError;
+        if (e == QSerialPort::ReadError)
+            lost = hungUp() || ++m_emptyReads >= MaxEmptyReads;
+        if (!lost)
+            return;
+        // Closed from the event loop, not from inside QSerialPort's own notification.
+        m_lossPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_lossPending = false;
+                m_emptyReads = 0;
+                if (m_port.isOpen())
+                    deviceLost(QStringLiteral("The device was disconnected"));
+            },
+            Qt::QueuedConnection);
+    }
+
+    bool hungUp() const {
+#ifdef Q_OS_UNIX
+        pollfd p{int(m_port.handle()), POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+        return false;
+#endif
+    }
+
+    // Read errors in a row, no data between them, after which the device counts as gone.
+    static constexpr int MaxEmptyReads = 20;
+
     static QSerialPort::Parity parity(char p) {
         switch (p) {
         case 'e':
@@ -80,6 +120,8 @@ private:
     }
 
     QSerialPort m_port;
+    int m_emptyReads = 0;
+    bool m_lossPending = false;
 };
 
 } // namespace

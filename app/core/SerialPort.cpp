@@ -153,6 +153,7 @@ void SerialPort::deviceLost(const QString& why) {
     setError(why);
     if (isOpen())
         closeDevice();
+    emit commEvent();
 }
 
 bool SerialPort::failClosed(const char* operation) {

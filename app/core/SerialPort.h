@@ -78,7 +78,10 @@ public:
     static bool ParseLineSettings(const QString& text, LineSettings* out);
 
 signals:
-    // Raised on the user-interface thread when received data reach the threshold.
+    // Raised on the user-interface thread when received data reach the threshold, and when the
+    // device went away (unplugged, the other side of a pseudo-terminal closed): the port is
+    // closed then, lastEventKind() is Error and lastError() says why. Raised for a lost device
+    // whatever the threshold.
     void commEvent();
 
 protected:
@@ -90,7 +93,8 @@ protected:
     // Drops the oldest bytes waiting.
     virtual void dropBytes(qint64 count) = 0;
 
-    // Implementations call this when bytes arrived, and deviceLost() when the device vanished.
+    // Implementations call this when bytes arrived, and deviceLost() when the device vanished
+    // (it closes the port, records why and raises commEvent()).
     void dataArrived();
     void deviceLost(const QString& why);
     void setError(const QString& error) { m_error = error; }

@@ -18,7 +18,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -114,10 +113,6 @@ GpsWindow::GpsWindow(StationContext& context, QWidget* parent)
                 setRunning(false);
         }
     });
-    // A receiver unplugged mid-run closes the port without an event of its own.
-    m_watch = new QTimer(this);
-    m_watch->setInterval(500);
-    connect(m_watch, &QTimer::timeout, this, &GpsWindow::watchPort);
     buildControls();
 
     // Load.
@@ -291,12 +286,10 @@ void GpsWindow::command1() {
     if (m_port->isOpen()) {
         m_port->close();
         m_serialRunning = false;
-        m_watch->stop();
         showStatus(QString(), true);
     } else if (m_port->open()) {
         m_serialRunning = true;
         m_receiver.clear();
-        m_watch->start();
         showStatus(tr("Com3: receiving"), true);
     } else {
         // The port stays closed; say why instead of leaving the operator guessing.
@@ -307,11 +300,11 @@ void GpsWindow::command1() {
     SetTextColour(m_lblCom3, m_port->isOpen() ? Colours::Green : Colours::Red);
 }
 
-void GpsWindow::watchPort() {
+// A receiver unplugged mid-run: the port closed itself and raised its error event.
+void GpsWindow::portLost() {
     if (!m_serialRunning || m_port->isOpen())
         return;
     m_serialRunning = false;
-    m_watch->stop();
     qCWarning(lcGps, "GPS receiver lost: %s", qPrintable(m_port->lastError()));
     setRunning(false);
     refreshPortLabel();
@@ -333,7 +326,7 @@ void GpsWindow::onCommEvent() {
     }
     applyFix(m_receiver.state());
     if (!m_port->isOpen())
-        watchPort();
+        portLost();
 }
 
 void GpsWindow::appendLog(const QStringList& lines) {
@@ -408,7 +401,6 @@ void GpsWindow::closeEvent(QCloseEvent* event) {
     if (m_port->isOpen())
         m_port->close();
     m_serialRunning = false;
-    m_watch->stop();
     if (m_gpsd->isRunning())
         m_gpsd->stop();
     setRunning(false);

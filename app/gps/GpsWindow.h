@@ -18,7 +18,6 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QTimer;
 class ValueLabel;
 
 class GpsWindow : public QWidget {
@@ -72,7 +71,7 @@ private:
     void buildControls();
     void refreshPortLabel();
     void onCommEvent();
-    void watchPort();
+    void portLost();
     void showRmc(const RmcResult& r);
     void showGga(const GgaResult& r);
     void showGsa(const GsaResult& r);
@@ -86,7 +85,6 @@ private:
     std::unique_ptr<SerialPort> m_port;
     NmeaReceiver m_receiver;
     GpsdClient* m_gpsd = nullptr;
-    QTimer* m_watch = nullptr;
     bool m_serialRunning = false;
     bool m_fix = false;
     std::function<void(const QString&)> m_message;

@@ -183,10 +183,12 @@ TEST(SerialPortPty, FloodsAreBoundedAndAVanishedPeerClosesThePort) {
     EXPECT_EQ(readPeer.readAvailable(), QByteArray("AI1;"));
 
     // The peer goes away: the port closes with a reason, and everything after fails quietly.
+    QSignalSpy lost(read.get(), &SerialPort::commEvent);
     readPeer.hangUp();
     ASSERT_TRUE(WaitFor([&] { return !read->isOpen(); }, 5000));
     EXPECT_EQ(read->lastEventKind(), SerialPort::CommEventKind::Error);
-    EXPECT_FALSE(read->lastError().isEmpty());
+    EXPECT_EQ(read->lastError(), QString("The device was disconnected"));
+    EXPECT_EQ(lost.size(), 1);
     EXPECT_FALSE(read->write("AI1;"));
     EXPECT_TRUE(read->readAll().isEmpty());
 }
