@@ -71,6 +71,6 @@ private:
     ButtonStyle m_style = ButtonStyle::Radio;
     QButtonGroup* m_group = nullptr;
     QBoxLayout* m_layout = nullptr;
-    bool m_updating = false;  // the group itself is setting the buttons
+    bool m_updating = false;     // the group itself is setting the buttons
     int m_activatedByToggle = 0; // the click that follows a toggle is the same choice
 };

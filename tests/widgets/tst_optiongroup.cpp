@@ -45,9 +45,8 @@ private slots:
     // toggles the button without a click), the group's selection follows and the choice is
     // reported once; choosing the selected option again keeps it selected.
     void everyWayOfChoosingAnOptionIsReportedOnce() {
-        OptionGroup group(QStringLiteral("Band MHz"), {QStringLiteral("1296"),
-                                                       QStringLiteral("2320"),
-                                                       QStringLiteral("3400")});
+        OptionGroup group(QStringLiteral("Band MHz"),
+                          {QStringLiteral("1296"), QStringLiteral("2320"), QStringLiteral("3400")});
         group.setButtonStyle(OptionGroup::ButtonStyle::Graphical);
         group.show();
         QSignalSpy changed(&group, &OptionGroup::selectionChanged);
