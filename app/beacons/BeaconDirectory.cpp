@@ -105,7 +105,10 @@ BeaconPanel::BeaconPanel(QWidget* parent) : QWidget(parent) {
     layout->addWidget(m_txtComment, 2, 3, 1, 2);
     layout->addWidget(m_addNew, 2, 5);
     layout->addWidget(m_save, 2, 6);
+    m_geb = Button(QStringLiteral("GEB"), QStringLiteral("GEB"), this);
+    m_geb->setToolTip(tr("Write the listed beacons into earth.kml and open it"));
     layout->addWidget(m_gd, 2, 7);
+    top->addWidget(m_geb);
 }
 
 BeaconDirectory::BeaconDirectory(BeaconPanel* panel, ProgramState& state, SettingsStore& settings,

@@ -44,6 +44,7 @@ public:
     QPushButton* CMDaddnew() const { return m_addNew; }
     QPushButton* CmdSave() const { return m_save; }
     QPushButton* GD() const { return m_gd; }
+    QPushButton* GEB() const { return m_geb; }
 
 private:
     QTableView* m_grid;
@@ -59,6 +60,7 @@ private:
     QPushButton* m_addNew;
     QPushButton* m_save;
     QPushButton* m_gd;
+    QPushButton* m_geb;
 };
 
 // What a beacon selection sets in motion outside the directory. Unset hooks are skipped.

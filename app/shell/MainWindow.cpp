@@ -7,6 +7,8 @@
 #include "Database.h"
 #include "GpsWindow.h"
 #include "KeyerPanel.h"
+#include "KmlExport.h"
+#include "LogDatabase.h"
 #include "LogbookWindow.h"
 #include "OptionGroup.h"
 #include "PathPanel.h"
@@ -23,6 +25,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -43,6 +46,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <exception>
@@ -96,6 +100,7 @@ MainWindow::MainWindow(StationContext context, MainWindowOptions options, QWidge
     };
     m_windows.tuneToSpot = [this](const QString& khz) { m_beacons->TuneToFrequency(khz); };
     // Once a fix was seen it stays for the run, as GpsFix does.
+    m_windows.exportLogKml = [this] { exportLogKml(); };
     m_windows.gpsFixChanged = [this](bool fix) {
         if (fix)
             m_image1->show();
@@ -237,6 +242,7 @@ void MainWindow::buildControls() {
     hooks.message = [this](const QString& text) { tell(text); };
     m_beacons = new BeaconDirectory(m_beaconPanel, m_context.state, m_context.settings, m_path,
                                     com(2), std::move(hooks), this);
+    connect(m_beaconPanel->GEB(), &QPushButton::clicked, this, &MainWindow::exportBeaconsKml);
     m_keyerPanel->LoopStop()->installEventFilter(this);
     grid->addWidget(beacons, 2, 0, 1, 2);
 
@@ -343,6 +349,51 @@ void MainWindow::buildMenu() {
     QAction* about = menuBar()->addAction(tr("&About"));
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
+}
+
+KmlSettings MainWindow::kmlSettings() const {
+    const ProgramState& state = m_context.state;
+    KmlSettings kml;
+    kml.callsign = state.ownCallsign;
+    kml.transparency = state.GeTransparency;
+    kml.beaconLines = state.GeBeaconLines;
+    kml.squareLines = state.GeSquareLines;
+    kml.homeLonLat = state.HomeLonLatText;
+    return kml;
+}
+
+void MainWindow::openKml(const KmlResult& result) {
+    if (!result.message.isEmpty())
+        tell(result.message);
+    if (!result.ok)
+        return;
+    // The desktop's application for KML (Google Earth, Marble, a browser ...).
+    if (!m_openFile(result.path))
+        tell(tr("%1 was written, but no application is registered to open KML files. Open it "
+                "in Google Earth or another globe program.")
+                 .arg(QDir::toNativeSeparators(result.path)));
+}
+
+void MainWindow::exportBeaconsKml() {
+    openKml(ExportBeaconsKml(m_context.state.DbConnectionText, m_beacons->BeaconFilter,
+                             kmlSettings(), QDir::current().filePath(QStringLiteral("earth.kml"))));
+}
+
+void MainWindow::exportLogKml() {
+    LogbookWindow* log = m_windows.logbookWindow();
+    const QString text = m_context.state.DbConnectionText;
+    const QString band = m_context.state.BandPattern;
+    // The counts first, so the document name carries the current figures.
+    QString error;
+    const int worked = CountWorkedSquares(text, band, m_context.state.ownLocator, &error);
+    const int confirmed = CountConfirmedSquares(text, band, &error);
+    if (worked >= 0)
+        log->Sqw()->setText(QString::number(worked));
+    if (confirmed >= 0)
+        log->SQc()->setText(QString::number(confirmed));
+    openKml(ExportLogKml(text, band, log->txtStr()->text(), kmlSettings(),
+                         QDir::current().filePath(QStringLiteral("earth.kml")), log->Sqw()->text(),
+                         log->SQc()->text()));
 }
 
 void MainWindow::refreshCountryTable(const QString& ctyFile) {

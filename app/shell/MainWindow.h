@@ -10,13 +10,18 @@
 #include "StationWindows.h"
 #include "WidgetHelpers.h"
 
+#include <QDesktopServices>
 #include <QMainWindow>
+#include <QUrl>
 #include <array>
+#include <functional>
 #include <memory>
 
 class BeaconDirectory;
 class BeaconPanel;
 class KeyerController;
+struct KmlResult;
+struct KmlSettings;
 class KeyerPanel;
 class PathController;
 class PathPanel;
@@ -62,6 +67,13 @@ public:
     void importBeacons(const QString& csvFile);
     void exportBeacons(const QString& csvFile);
 
+    // The Google Earth exports into "earth.kml" in the working folder, then opened with the
+    // desktop's application for KML (the GEB button; the logbook's GoogleEarth button).
+    void exportBeaconsKml();
+    void exportLogKml();
+    // How a written file is opened; by default the desktop's registered application.
+    void setFileOpener(std::function<bool(const QString&)> open) { m_openFile = std::move(open); }
+
     // The weather label as it stands after the page was fetched and scanned.
     void applyWeatherPage(const QString& page);
 
@@ -101,6 +113,8 @@ private:
     void showAbout();
     // A message with an OK button that does not stop the window's timers.
     void tell(const QString& text);
+    KmlSettings kmlSettings() const;
+    void openKml(const KmlResult& result);
 
     StationContext m_context;
     MainWindowOptions m_options;
@@ -115,7 +129,10 @@ private:
     bool m_settingsSaved = false;
     bool m_closeAnyway = false;
     bool m_terminating = false;
-    bool m_settingsOffered = false; // the first-run settings dialog was opened
+    bool m_settingsOffered = false;
+    std::function<bool(const QString&)> m_openFile = [](const QString& path) {
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    }; // the first-run settings dialog was opened
     WheelAccumulator m_wheel;
 
     // Controls.

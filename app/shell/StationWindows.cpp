@@ -42,8 +42,13 @@ GpsWindow* StationWindows::gpsWindow() {
 }
 
 LogbookWindow* StationWindows::logbookWindow() {
-    if (!m_logbook)
+    if (!m_logbook) {
         m_logbook = new LogbookWindow(m_context);
+        QObject::connect(m_logbook, &LogbookWindow::googleEarthRequested, m_logbook, [this] {
+            if (exportLogKml)
+                exportLogKml();
+        });
+    }
     return m_logbook;
 }
 

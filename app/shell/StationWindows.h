@@ -34,6 +34,7 @@ public:
     SettingsDialogHooks settingsHooks;
     std::function<void(const QString& frequencyKhz)> tuneToSpot; // a cluster spot's frequency
     std::function<void(bool fix)> gpsFixChanged;                 // the GPS window's fix
+    std::function<void()> exportLogKml;                          // the logbook's GoogleEarth button
 
     SettingsDialog* settingsDialog(); // form2 "Initial"
     ClusterWindow* clusterWindow();   // form3 "FarscanPacket"

@@ -565,6 +565,57 @@ private slots:
         QCOMPARE(station.state.RigPort, QStringLiteral("Com2"));
     }
 
+    // GEB and the logbook's GoogleEarth button write earth.kml in the working folder and hand
+    // it to the desktop; without an application for KML the user is told where the file is.
+    void googleEarthButtonsWriteAndOpenEarthKml() {
+        ScratchDir dir;
+        QTemporaryDir data;
+        EnvGuard folder("FARSCAN_DATA_DIR", data.path().toLocal8Bit());
+        PresetSettings({{Settings::MyGrid, SettingValue::text(QStringLiteral("JO62QM"))},
+                        {Settings::MyCallsign, SettingValue::text(QStringLiteral("DL1TST"))}});
+        QVERIFY(EnsureDatabase(QDir(data.path()).filePath(QStringLiteral("backup.mdb"))));
+        {
+            DbConnection c;
+            QVERIFY(c.open(BuildConnectionText(data.path())));
+            QVERIFY(c.execute(QStringLiteral(
+                "INSERT INTO PNT_Beacon (beacon, qrg, Locator, GEdata, GEgridXY) VALUES "
+                "('Q0BCN/B-2', 10368850, 'JO31NF', 'dish', '7.08,51.2')")));
+            QVERIFY(c.execute(QStringLiteral(
+                "INSERT INTO logtab (Callsign, Band, Grid, QSL, Prop, GEdata, GEgridXY, GEpoly) "
+                "VALUES ('Q0ABC', '144300', 'JO31NF', 'Q', 'Tr', 'qso', '7.08,51.2', '')")));
+        }
+        Station station;
+        MainWindow w(station.context(), TestOptions());
+        QStringList opened;
+        bool registered = true;
+        w.setFileOpener([&](const QString& path) {
+            opened << path;
+            return registered;
+        });
+        w.show();
+        const QString kml = QDir::current().filePath(QStringLiteral("earth.kml"));
+        w.beaconPanel()->GEB()->click();
+        QCOMPARE(opened, QStringList{kml});
+        QFile file(kml);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray beacons = file.readAll();
+        file.close();
+        QVERIFY2(beacons.contains("<name>Q0BCN</name>"), beacons.constData());
+        QVERIFY(beacons.contains("<name> DL1TST</name>"));
+
+        station.state.BandPattern = QStringLiteral("144%");
+        registered = false;
+        w.windows().logbookWindow()->GoogleEarth()->click();
+        QCOMPARE(opened.size(), 2);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray log = file.readAll();
+        QVERIFY2(log.contains("<name>DL1TST 144 MHz wkd/cfd 1/1</name>"), log.constData());
+        bool told = false;
+        for (QMessageBox* box : w.findChildren<QMessageBox*>())
+            told |= box->text().contains(QStringLiteral("no application is registered"));
+        QVERIFY(told);
+    }
+
     // Values that other windows change during the run (the GPS's locator, the settings
     // dialog's callsign) are the ones written at exit; a save that fails keeps the window open
     // and says so, and closing anyway is the user's choice.
