@@ -346,45 +346,31 @@ bool DbConnection::execute(const QString& statement) {
     return true;
 }
 
-bool DbConnection::beginTransaction() {
+bool DbConnection::transactionStep(bool (QSqlDatabase::*step)(), bool checkFile) {
     m_lastError.clear();
     if (!m_handle) {
         m_lastError = QStringLiteral("The connection is not open");
         return false;
     }
-    if (!m_handle->fileStillThere(&m_lastError))
+    if (checkFile && !m_handle->fileStillThere(&m_lastError))
         return false;
-    if (!m_handle->database().transaction()) {
+    if (!(m_handle->database().*step)()) {
         m_lastError = m_handle->database().lastError().text();
         return false;
     }
     return true;
+}
+
+bool DbConnection::beginTransaction() {
+    return transactionStep(&QSqlDatabase::transaction, true);
 }
 
 bool DbConnection::commit() {
-    m_lastError.clear();
-    if (!m_handle) {
-        m_lastError = QStringLiteral("The connection is not open");
-        return false;
-    }
-    if (!m_handle->database().commit()) {
-        m_lastError = m_handle->database().lastError().text();
-        return false;
-    }
-    return true;
+    return transactionStep(&QSqlDatabase::commit, false);
 }
 
 bool DbConnection::rollback() {
-    m_lastError.clear();
-    if (!m_handle) {
-        m_lastError = QStringLiteral("The connection is not open");
-        return false;
-    }
-    if (!m_handle->database().rollback()) {
-        m_lastError = m_handle->database().lastError().text();
-        return false;
-    }
-    return true;
+    return transactionStep(&QSqlDatabase::rollback, false);
 }
 
 bool IsJetDatabase(const QString& path) {

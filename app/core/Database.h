@@ -133,6 +133,8 @@ public:
     std::shared_ptr<DbHandle> handle() const { return m_handle; }
 
 private:
+    bool transactionStep(bool (QSqlDatabase::*step)(), bool checkFile);
+
     std::shared_ptr<DbHandle> m_handle;
     QString m_lastError;
 };

@@ -64,36 +64,31 @@ QStringList MigrateBeaconTable(const QString& migrationConnectionText) {
 
 SchemaCheck CheckSchema(const QString& connectionText, const QString& migrationConnectionText) {
     SchemaCheck result;
-    QString error;
-    {
+    // A table in the old layout: its field count then its migration.
+    const struct {
+        const char* table;
+        int oldFields;
+        QStringList (*migrate)(const QString&);
+        bool SchemaCheck::*migrated;
+    } tables[] = {
+        {"LogTab", 31, MigrateLogTable, &SchemaCheck::logMigrated},
+        {"PNT_Beacon", 8, MigrateBeaconTable, &SchemaCheck::beaconMigrated},
+    };
+    for (const auto& t : tables) {
         DbConnection db;
         if (!db.open(connectionText)) {
             result.errors << db.lastError();
             return result;
         }
-        const int logFields = RowFieldCount(db, QStringLiteral("LogTab"), &error);
-        if (logFields < 0)
+        QString error;
+        const int fields = RowFieldCount(db, QString::fromLatin1(t.table), &error);
+        if (fields < 0)
             result.errors << error;
-        if (logFields == 31) {
+        if (fields == t.oldFields) {
             // The check's own connection goes first: the migration changes the table.
             db.close();
-            result.errors << MigrateLogTable(migrationConnectionText);
-            result.logMigrated = true;
-        }
-    }
-    {
-        DbConnection db;
-        if (!db.open(connectionText)) {
-            result.errors << db.lastError();
-            return result;
-        }
-        const int beaconFields = RowFieldCount(db, QStringLiteral("PNT_Beacon"), &error);
-        if (beaconFields < 0)
-            result.errors << error;
-        if (beaconFields == 8) {
-            db.close();
-            result.errors << MigrateBeaconTable(migrationConnectionText);
-            result.beaconMigrated = true;
+            result.errors << t.migrate(migrationConnectionText);
+            result.*t.migrated = true;
         }
     }
     {

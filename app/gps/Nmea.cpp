@@ -216,17 +216,32 @@ bool CoordinateValue(const QString& field, double* degrees) {
     return true;
 }
 
-bool ParseRmc(const QString& sentence, RmcResult& result) {
-    const Sentence s = Prepare(sentence, "RMC");
+namespace {
+
+// The fields of a sentence of the given type with at least minFields fields, or nullopt. A
+// sentence of that type whose checksum fails clears the result's checksum flag, nothing else.
+template <class Result>
+std::optional<QStringList> AcceptedFields(const QString& sentence, const char* type, int minFields,
+                                          Result& result) {
+    Sentence s = Prepare(sentence, type);
     if (!s.typeMatches)
-        return false;
+        return std::nullopt;
     if (!s.checksumOk) {
         result.checksumOk = false;
-        return false;
+        return std::nullopt;
     }
-    const QStringList& f = s.fields;
-    if (f.size() < 11)
+    if (s.fields.size() < minFields)
+        return std::nullopt;
+    return std::move(s.fields);
+}
+
+} // namespace
+
+bool ParseRmc(const QString& sentence, RmcResult& result) {
+    const std::optional<QStringList> accepted = AcceptedFields(sentence, "RMC", 11, result);
+    if (!accepted)
         return false;
+    const QStringList& f = *accepted;
     const auto position = ReadPosition(f, 4);
     const auto speed = NumberValue(Field(f, 8));
     const auto course = NumberValue(Field(f, 9));
@@ -251,16 +266,10 @@ bool ParseRmc(const QString& sentence, RmcResult& result) {
 }
 
 bool ParseGga(const QString& sentence, GgaResult& result) {
-    const Sentence s = Prepare(sentence, "GGA");
-    if (!s.typeMatches)
+    const std::optional<QStringList> accepted = AcceptedFields(sentence, "GGA", 13, result);
+    if (!accepted)
         return false;
-    if (!s.checksumOk) {
-        result.checksumOk = false;
-        return false;
-    }
-    const QStringList& f = s.fields;
-    if (f.size() < 13)
-        return false;
+    const QStringList& f = *accepted;
     const auto position = ReadPosition(f, 3);
     const auto satellites = ShortValue(Field(f, 8));
     const auto hdop = NumberValue(Field(f, 9));
@@ -293,16 +302,10 @@ bool ParseGga(const QString& sentence, GgaResult& result) {
 }
 
 bool ParseGsa(const QString& sentence, GsaResult& result) {
-    const Sentence s = Prepare(sentence, "GSA");
-    if (!s.typeMatches)
+    const std::optional<QStringList> accepted = AcceptedFields(sentence, "GSA", 18, result);
+    if (!accepted)
         return false;
-    if (!s.checksumOk) {
-        result.checksumOk = false;
-        return false;
-    }
-    const QStringList& f = s.fields;
-    if (f.size() < 18)
-        return false;
+    const QStringList& f = *accepted;
     const auto pdop = NumberValue(Field(f, 16));
     const auto hdop = NumberValue(Field(f, 17));
     const auto vdop = NumberValue(Field(f, 18));
@@ -326,16 +329,10 @@ bool ParseGsa(const QString& sentence, GsaResult& result) {
 }
 
 bool ParseGsv(const QString& sentence, GsvResult& result) {
-    const Sentence s = Prepare(sentence, "GSV");
-    if (!s.typeMatches)
+    const std::optional<QStringList> accepted = AcceptedFields(sentence, "GSV", 4, result);
+    if (!accepted)
         return false;
-    if (!s.checksumOk) {
-        result.checksumOk = false;
-        return false;
-    }
-    const QStringList& f = s.fields;
-    if (f.size() < 4)
-        return false;
+    const QStringList& f = *accepted;
     GsvResult r;
     const auto count = ShortValue(Field(f, 2));
     const auto number = ShortValue(Field(f, 3));

@@ -115,6 +115,19 @@ KmlResult failed(const QString& procedure, const QString& description) {
     return result;
 }
 
+// Ends the file with the common tail and writes it.
+KmlResult finish(KmlFile& file, const QString& path, const QString& procedure, int placemarks) {
+    file.put(tail());
+    QString error;
+    if (!file.save(path, &error))
+        return failed(procedure, error);
+    KmlResult result;
+    result.ok = true;
+    result.path = path;
+    result.placemarks = placemarks;
+    return result;
+}
+
 KmlResult emptyResult() {
     KmlResult result;
     result.empty = true;
@@ -146,6 +159,15 @@ QString PolyColour(const QString& transparency, const QString& tail) {
     if (!ok || alpha < 0 || alpha > 255)
         alpha = 128;
     return QLatin1Char('#') + QString::number(alpha, 16).toUpper() + tail;
+}
+
+// The line from home to a station; the beacon export writes a blank before the closing colour
+// tag, the log export none, so the colour text comes with whatever follows it.
+static QString lineString(const QString& home, const QString& gridXY, const QString& colour) {
+    return QStringLiteral("<Placemark> <LineString>  <coordinates>") + xml(home) +
+           QStringLiteral(" ") + gridXY +
+           QStringLiteral("</coordinates> </LineString><Style><LineStyle><color>") + colour +
+           QStringLiteral("</color><width>2</width></LineStyle></Style></Placemark>");
 }
 
 KmlResult ExportBeaconsKml(const QString& connectionText, const QString& beaconFilter,
@@ -186,25 +208,12 @@ KmlResult ExportBeaconsKml(const QString& connectionText, const QString& beaconF
                            "</altitudeMode></Polygon> </MultiGeometry> </Placemark>"));
         ++placemarks;
         if (s.beaconLines)
-            file.put(QStringLiteral("<Placemark> <LineString>  <coordinates>") + xml(s.homeLonLat) +
-                     QStringLiteral(" ") + gridXY +
-                     QStringLiteral("</coordinates> </LineString><Style><LineStyle><color>") +
-                     lineColour +
-                     QStringLiteral(" </color><width>2</width></LineStyle></Style></Placemark>"));
+            file.put(lineString(s.homeLonLat, gridXY, lineColour + QStringLiteral(" ")));
         if (!rs.moveNext() && !rs.eof())
             return failed(procedure, rs.lastError());
     }
-    file.put(tail());
     rs.close();
-
-    QString error;
-    if (!file.save(path, &error))
-        return failed(procedure, error);
-    KmlResult result;
-    result.ok = true;
-    result.path = path;
-    result.placemarks = placemarks;
-    return result;
+    return finish(file, path, procedure, placemarks);
 }
 
 KmlResult ExportLogKml(const QString& connectionText, const QString& bandPattern,
@@ -265,23 +274,10 @@ KmlResult ExportLogKml(const QString& connectionText, const QString& bandPattern
         ++placemarks;
         lineColour = lineColourFor(DbValueText(rs.field(QStringLiteral("ProP"))), lineColour);
         if (s.squareLines)
-            file.put(QStringLiteral("<Placemark> <LineString>  <coordinates>") + xml(s.homeLonLat) +
-                     QStringLiteral(" ") + gridXY +
-                     QStringLiteral("</coordinates> </LineString><Style><LineStyle><color>") +
-                     lineColour +
-                     QStringLiteral("</color><width>2</width></LineStyle></Style></Placemark>"));
+            file.put(lineString(s.homeLonLat, gridXY, lineColour));
         if (!rs.moveNext() && !rs.eof())
             return failed(procedure, rs.lastError());
     }
-    file.put(tail());
     rs.close();
-
-    QString error;
-    if (!file.save(path, &error))
-        return failed(procedure, error);
-    KmlResult result;
-    result.ok = true;
-    result.path = path;
-    result.placemarks = placemarks;
-    return result;
+    return finish(file, path, procedure, placemarks);
 }

@@ -5,6 +5,7 @@
 #include "BeaconCsv.h"
 #include "Database.h"
 #include "Recordset.h"
+#include "TestStation.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -59,17 +60,9 @@ public:
     // Rows of a statement, fields as text (numbers without ".0").
     QList<QStringList> rows(const QString& statement = QStringLiteral("SELECT * FROM PNT_Beacon"),
                             const QVariantList& params = {}) const {
-        DbConnection db;
-        EXPECT_TRUE(db.open(text));
-        Recordset rs;
-        EXPECT_TRUE(rs.open(statement, db, params)) << rs.lastError().toStdString();
-        QList<QStringList> out;
-        for (; !rs.eof(); rs.moveNext()) {
-            QStringList fields;
-            for (int i = 0; i < rs.fieldCount(); ++i)
-                fields << DbValueText(rs.field(i));
-            out << fields;
-        }
+        QString error;
+        const QList<QStringList> out = StoredRows(text, statement, params, &error);
+        EXPECT_TRUE(error.isEmpty()) << error.toStdString();
         return out;
     }
 

@@ -8,6 +8,7 @@
 #include "OptionGroup.h"
 #include "ProgramState.h"
 #include "Settings.h"
+#include "TestStation.h"
 #include "TestSupport.h"
 #include "ValueLabel.h"
 
@@ -50,18 +51,10 @@ public:
     QByteArray received;
 };
 
-struct Station {
+struct Station : TestStation {
     explicit Station(const QString& folder)
-        : settings(folder + QStringLiteral("/Farscan.txt")), database(folder) {
+        : TestStation(folder, folder + QStringLiteral("/Farscan.txt")) {
         settings.LoadSettings();
-    }
-    SettingsStore settings;
-    ProgramState state;
-    FakeBoard board;
-    StationDatabase database;
-    SystemClock clock;
-    StationContext context() {
-        return {settings, state, CreateSystemSerialPort, board, database, clock};
     }
 };
 

@@ -5,6 +5,7 @@
 #include "CountryFile.h"
 #include "Database.h"
 #include "Recordset.h"
+#include "TestStation.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -81,17 +82,10 @@ protected:
 
     // Every stored row in table order, each field as text.
     QList<QStringList> rows() {
-        DbConnection db;
-        EXPECT_TRUE(db.open(m_text));
-        Recordset rs;
-        EXPECT_TRUE(rs.open(QStringLiteral("SELECT * FROM dxccdata"), db));
-        QList<QStringList> out;
-        for (; !rs.eof(); rs.moveNext()) {
-            QStringList fields;
-            for (int i = 0; i < rs.fieldCount(); ++i)
-                fields << DbValueText(rs.field(i));
-            out << fields;
-        }
+        QString error;
+        const QList<QStringList> out =
+            StoredRows(m_text, QStringLiteral("SELECT * FROM dxccdata"), {}, &error);
+        EXPECT_TRUE(error.isEmpty()) << error.toStdString();
         return out;
     }
 

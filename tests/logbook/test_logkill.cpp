@@ -6,6 +6,7 @@
 #include "LogbookWindow.h"
 #include "ProgramState.h"
 #include "Settings.h"
+#include "TestStation.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
@@ -37,16 +38,12 @@ TEST(LogKill, WriterChild) {
     if (folder.isEmpty())
         GTEST_SKIP() << "runs only as the child of KilledWhileSavingLeavesAConsistentLog";
     EnsureApplication();
-    SettingsStore settings(QDir(folder).filePath(QStringLiteral("Farscan.txt")));
-    settings.LoadSettings();
-    ProgramState state;
-    state.ownCallsign = QStringLiteral("DL0TST");
-    state.ownLocator = QStringLiteral("JO62QM");
-    state.BandPattern = QStringLiteral("144%");
-    FakeBoard board;
-    StationDatabase database(folder);
-    SystemClock clock;
-    StationContext context{settings, state, CreateSystemSerialPort, board, database, clock};
+    TestStation station(folder, QDir(folder).filePath(QStringLiteral("Farscan.txt")));
+    station.settings.LoadSettings();
+    station.state.ownCallsign = QStringLiteral("DL0TST");
+    station.state.ownLocator = QStringLiteral("JO62QM");
+    station.state.BandPattern = QStringLiteral("144%");
+    StationContext context = station.context();
     LogbookWindow w(context);
     w.setMessageSink([](const QString& m) {
         fprintf(stderr, "message: %s\n", qPrintable(m));

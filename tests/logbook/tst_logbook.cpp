@@ -14,6 +14,7 @@
 #include "ProgramState.h"
 #include "Recordset.h"
 #include "Settings.h"
+#include "TestStation.h"
 #include "TestSupport.h"
 #include "ValueLabel.h"
 
@@ -95,16 +96,8 @@ int Rows(const QString& connectionText) {
 }
 
 // What main() builds, with the data folder in the scratch folder.
-struct Station {
-    explicit Station(const QString& folder) : database(folder) {}
-    SettingsStore settings;
-    ProgramState state;
-    FakeBoard board;
-    StationDatabase database;
-    SystemClock clock;
-    StationContext context() {
-        return {settings, state, CreateSystemSerialPort, board, database, clock};
-    }
+struct Station : TestStation {
+    explicit Station(const QString& folder) : TestStation(folder) {}
 };
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "Settings.h"
 #include "SettingsDialog.h"
 #include "StationWindows.h"
+#include "TestStation.h"
 #include "TestSupport.h"
 #include "ValueLabel.h"
 
@@ -61,17 +62,9 @@ QColor TextColour(QLabel* label) {
 // What the program's main() builds for the window: the settings file in the working
 // directory, the program-wide values, the data folder of FARSCAN_DATA_DIR, and a board (the
 // fake unless the test hands in another).
-struct Station {
-    explicit Station(StationBoard* other = nullptr) : board(other ? other : &fake) {}
-    SettingsStore settings;
-    ProgramState state;
-    FakeBoard fake;
-    StationBoard* board;
-    StationDatabase database;
-    SystemClock clock;
-    StationContext context() {
-        return {settings, state, CreateSystemSerialPort, *board, database, clock};
-    }
+struct Station : TestStation {
+    explicit Station(StationBoard* other = nullptr)
+        : TestStation(DataFolder(), SettingsFilePath(), other) {}
 };
 
 // Four pseudo-terminals standing in for the station's ports, mapped by port number.
