@@ -7,6 +7,7 @@
 #include "internal/errors.h"
 #include "internal/lock.h"
 #include "internal/log.h"
+#include "internal/trace.h"
 
 namespace portiva {
 
