@@ -7,6 +7,9 @@
 #include "Recordset.h"
 
 #include <QDate>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTime>
 #include <cmath>
 #include <functional>
@@ -177,6 +180,99 @@ QString QsoDescription(const QsoFields& q) {
            QStringLiteral(" QRB:") + DbValueText(q.qrb) + QStringLiteral("km  ") +
            QStringLiteral("QTF:") + DbValueText(q.qtf) + QStringLiteral(" QSL: ") + q.qsl +
            QStringLiteral(" Prop:") + q.prop + QStringLiteral(" ") + q.comment;
+}
+
+LogRow NewLogRow(const LogEntry& e, const QString& homeLocator) {
+    LogRow row;
+    if (!e.grid.isEmpty())
+        row.geo = ComputeLogGeo(homeLocator, e.grid);
+    const bool measured = row.geo.homeValid && row.geo.targetValid;
+    const QVariant qrb = measured || e.knownQrb.isNull() ? QVariant(row.geo.qrb) : e.knownQrb;
+    QsoFields q;
+    q.date = e.date;
+    q.gmt = e.gmt;
+    q.callsign = e.callsign;
+    q.band = e.band;
+    q.rsts = e.rsts;
+    q.rstr = e.rstr;
+    q.qsl = e.qsl;
+    q.prop = e.prop;
+    q.comment = e.comment;
+    q.qrb = qrb;
+    q.qtf = row.geo.qtf;
+    const std::pair<const char*, QVariant> fields[] = {
+        {"Date", e.date},
+        {"GMT", e.gmt},
+        {"Callsign", e.callsign},
+        {"Grid", e.grid},
+        {"rsts", e.rsts},
+        {"rstr", e.rstr},
+        {"Band", e.band},
+        {"mode", e.mode},
+        {"Nam", e.name},
+        {"Comment", e.comment},
+        {"QSL", e.qsl},
+        {"Prop", e.prop},
+        {"DXCC", e.dxcc},
+        {"QRB", qrb},
+        {"QTF", row.geo.qtf},
+        {"GEdata", QsoDescription(q)},
+        {"GEgridXY", row.geo.lastLonLat},
+    };
+    for (const auto& [name, value] : fields) {
+        row.columns << QString::fromLatin1(name);
+        row.values << value;
+    }
+    return row;
+}
+
+namespace {
+
+// The text of a LIKE pattern before its first wildcard, upper-cased.
+QString literalPrefix(const QString& pattern) {
+    qsizetype end = 0;
+    while (end < pattern.size() && pattern.at(end) != QLatin1Char('%') &&
+           pattern.at(end) != QLatin1Char('_'))
+        ++end;
+    return pattern.left(end).toUpper();
+}
+
+} // namespace
+
+bool DxccTable::load(DbConnection& db, QString* error) {
+    m_rows.clear();
+    m_byPrefix.clear();
+    if (!db.isOpen() || !db.handle()) {
+        setError(error, QStringLiteral("No database"));
+        return false;
+    }
+    // By position, as the lookup reads the table: 1 the pattern, 2 the country entry.
+    QSqlQuery query(db.handle()->database());
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT * FROM dxccdata ORDER BY rowid"))) {
+        setError(error, query.lastError().text());
+        return false;
+    }
+    while (query.next()) {
+        const QString pattern = DbValueText(query.value(1));
+        m_rows.push_back({pattern, DbValueText(query.value(2))});
+        m_byPrefix[literalPrefix(pattern)].push_back(int(m_rows.size()) - 1);
+    }
+    return true;
+}
+
+QString DxccTable::countryOf(const QString& callsign) const {
+    const QString upper = callsign.toUpper();
+    int best = -1;
+    for (qsizetype length = 0; length <= upper.size(); ++length) {
+        const auto it = m_byPrefix.constFind(upper.left(length));
+        if (it == m_byPrefix.cend())
+            continue;
+        for (const int row : *it)
+            if (row > best && LikeMatches(callsign, m_rows[size_t(row)].pattern))
+                best = row;
+    }
+    return best < 0 ? QString() : m_rows[size_t(best)].country;
 }
 
 std::shared_ptr<Recordset> LoadLogGrid(const QString& connectionText, const QString& bandPattern,

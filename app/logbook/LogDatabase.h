@@ -8,10 +8,14 @@
 // User text reaches SQL only as a bound value; band patterns go through Recordset::setFilter,
 // which reads them and never executes them.
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <memory>
+#include <vector>
 
+class DbConnection;
 class Recordset;
 
 // The logbook's band options, index 0 to 21, as LIKE patterns on the band's kHz text. Index 3
@@ -62,6 +66,47 @@ struct QsoFields {
 // The GEdata text: "Log: <call> <band> kHz  dd.MM.yyyy HH:mm rsts:.. rstr:.. QRB:..km  QTF:..
 // QSL: .. Prop:.. <comment>".
 QString QsoDescription(const QsoFields& qso);
+
+// A new QSO as the logbook stores it: the texts of the window's entry boxes, or of an imported
+// record.
+struct LogEntry {
+    QVariant date; // QDate or stored ISO text; null when none
+    QVariant gmt;  // QTime or stored "HH:mm:ss"; null when none
+    QString callsign, grid, rsts, rstr, band, mode, name, comment, qsl, prop;
+    QString dxcc;      // the country entry (LookupDxcc)
+    QVariant knownQrb; // the distance kept when the locators give none (an imported figure)
+};
+
+// The columns of a new logtab row and their values, in the same order.
+struct LogRow {
+    QStringList columns;
+    QVariantList values;
+    LogGeo geo; // the measurement behind QRB, QTF and GEgridXY
+};
+
+// What a saved QSO stores: the entry's fields, the distance and heading measured from the home
+// locator to the QSO's grid, the Google Earth description (GEdata) and position (GEgridXY). An
+// empty grid measures nothing and stores no position; an invalid one stores the home position.
+LogRow NewLogRow(const LogEntry& entry, const QString& homeLocator);
+
+// The country table in memory, for many lookups in a row: the answer of LookupDxcc (the entry
+// of the last matching row, SQL LIKE without regard to ASCII case) without a query per
+// callsign. Patterns are grouped by their text before the first wildcard, so a lookup tries
+// only the patterns that can match.
+class DxccTable {
+public:
+    bool load(DbConnection& db, QString* error = nullptr);
+    QString countryOf(const QString& callsign) const; // empty when no pattern matches
+    int size() const { return int(m_rows.size()); }
+
+private:
+    struct Row {
+        QString pattern;
+        QString country;
+    };
+    std::vector<Row> m_rows;
+    QHash<QString, std::vector<int>> m_byPrefix; // upper-cased literal prefix -> rows
+};
 
 // The grid's rows: every QSO of the band (all QSOs for an empty pattern), newest first.
 // Null with *error on failure.

@@ -204,10 +204,14 @@ void LogbookWindow::buildControls() {
     m_gridDEC = makeButton(this, "gridDEC", tr("Refresh GE"),
                            tr("Recompute the positions and descriptions of this band's QSOs"));
     m_cmdExit = makeButton(this, "cmdExit", tr("E&xit"), tr("Close the logbook"));
+    m_AdifExport = makeButton(this, "AdifExport", tr("Export &ADIF..."),
+                              tr("Write the QSOs of this band to an ADIF file for other "
+                                 "logging programs"));
     m_Save->installEventFilter(this);
     buttons->addWidget(m_addnew);
     buttons->addWidget(m_Save);
     buttons->addWidget(m_gridDEC);
+    buttons->addWidget(m_AdifExport);
     buttons->addStretch(1);
     buttons->addWidget(m_cmdExit);
     top->addLayout(buttons);
@@ -282,6 +286,15 @@ void LogbookWindow::buildControls() {
     connect(m_Search, &QPushButton::clicked, this, &LogbookWindow::searchLog);
     connect(m_gridDEC, &QPushButton::clicked, this, &LogbookWindow::refreshGeo);
     connect(m_GoogleEarth, &QPushButton::clicked, this, &LogbookWindow::googleEarthRequested);
+    connect(m_AdifExport, &QPushButton::clicked, this, [this] {
+        if (m_adif)
+            return;
+        const auto chosen = [this](const QString& path) { exportAdif(path); };
+        if (m_chooseFile)
+            m_chooseFile(tr("Export this band as ADIF"), true, chosen);
+        else
+            OpenAdifFileDialog(this, tr("Export this band as ADIF"), true, chosen);
+    });
     connect(m_cmdExit, &QPushButton::clicked, this, &QWidget::close);
     resize(1000, 600);
 }
@@ -550,44 +563,28 @@ void LogbookWindow::saveQso() {
         }
     }
 
-    QsoFields q;
-    q.date = date.isValid() ? QVariant(date) : QVariant();
-    q.gmt = time.isValid() ? QVariant(time) : QVariant();
-    q.callsign = m_Ca->text();
-    q.band = m_Ba->text();
-    q.rsts = m_Rss->text();
-    q.rstr = m_Rr->text();
-    q.qsl = m_Qs->text();
-    q.prop = m_Pr->text();
-    q.comment = m_Co->text();
-    q.qrb = m_geo.qrb;
-    q.qtf = m_geo.qtf;
+    LogEntry entry;
+    entry.date = date.isValid() ? QVariant(date) : QVariant();
+    entry.gmt = time.isValid() ? QVariant(time) : QVariant();
+    entry.callsign = m_Ca->text();
+    entry.grid = m_Gr->text();
+    entry.rsts = m_Rss->text();
+    entry.rstr = m_Rr->text();
+    entry.band = m_Ba->text();
+    entry.mode = m_mo->text();
+    entry.name = m_Na->text();
+    entry.comment = m_Co->text();
+    entry.qsl = m_Qs->text();
+    entry.prop = m_Pr->text();
+    entry.dxcc = m_cou->text();
+    const LogRow row = NewLogRow(entry, m_MyGrid->text());
 
     DbConnection db;
     Recordset rs;
-    const std::pair<const char*, QVariant> fields[] = {
-        {"Date", q.date},
-        {"GMT", q.gmt},
-        {"Callsign", m_Ca->text()},
-        {"Grid", m_Gr->text()},
-        {"rsts", m_Rss->text()},
-        {"rstr", m_Rr->text()},
-        {"Band", m_Ba->text()},
-        {"mode", m_mo->text()},
-        {"Nam", m_Na->text()},
-        {"Comment", m_Co->text()},
-        {"QSL", m_Qs->text()},
-        {"Prop", m_Pr->text()},
-        {"DXCC", m_cou->text()},
-        {"QRB", m_geo.qrb},
-        {"QTF", m_geo.qtf},
-        {"GEdata", QsoDescription(q)},
-        {"GEgridXY", m_geo.lastLonLat},
-    };
     bool ok = db.open(connectionText()) &&
               rs.open(QStringLiteral("SELECT * FROM logtab"), db, {}, {3, 1, 2, 1}) && rs.addNew();
-    for (const auto& [name, value] : fields)
-        ok = ok && rs.setField(QString::fromLatin1(name), value);
+    for (int i = 0; i < row.columns.size(); ++i)
+        ok = ok && rs.setField(row.columns.at(i), row.values.at(i));
     ok = ok && rs.update();
     if (!ok) {
         qCWarning(lcLogbook, "The QSO was not saved: %s",
@@ -709,6 +706,32 @@ void LogbookWindow::refreshEnded(bool ok, bool cancelled, int recordCount, const
     if (m_loaded)
         loadLogGrid();
     emit refreshFinished(ok);
+}
+
+void LogbookWindow::exportAdif(const QString& path) {
+    if (m_adif)
+        return;
+    AdifExportOptions options;
+    options.bandPattern = m_context.state.BandPattern;
+    m_AdifExport->setEnabled(false);
+    m_adif = AdifRunner::startExport(this, connectionText(), path, options);
+    connect(m_adif, &AdifRunner::exportFinished, this, [this](const AdifExportResult& r) {
+        m_AdifExport->setEnabled(true);
+        tell(r.message);
+        emit adifFinished(r.ok, r.message);
+    });
+}
+
+void LogbookWindow::logChanged() {
+    countSquares();
+    QString error;
+    const int confirmed =
+        CountConfirmedSquares(connectionText(), m_context.state.BandPattern, &error);
+    if (confirmed < 0)
+        qCWarning(lcLogbook, "Confirmed squares not counted: %s", qPrintable(error));
+    m_SQc->setText(confirmed < 0 ? QString() : QString::number(confirmed));
+    countDxcc();
+    loadLogGrid();
 }
 
 void LogbookWindow::askDelete() {

@@ -4,6 +4,7 @@
 // the window shows, a search by callsign or locator prefix, the refresh of the log's positions,
 // the worked and confirmed counts, and the log's grid.
 
+#include "AdifRunner.h"
 #include "LogDatabase.h"
 #include "StationContext.h"
 
@@ -57,6 +58,16 @@ public:
     void refreshGeo();
     void loadLogGrid();
 
+    // Writes the QSOs of the band the window shows (every QSO with "All") to an ADIF file, in
+    // chunks with a progress dialog; adifFinished reports the outcome.
+    void exportAdif(const QString& path);
+    // How the ADIF button asks for the file; by default a non-modal file dialog.
+    void setFileChooser(AdifFileChooser chooser) { m_chooseFile = std::move(chooser); }
+    // The log changed outside the window (an import): the grid and the counts again.
+    void logChanged();
+    // The ADIF export in progress, null when none runs.
+    AdifRunner* adifRunner() const { return m_adif; }
+
     // The refresh in progress (tests wait for its finished signal).
     LogGeoRefresh* refresher() const { return m_refresh; }
 
@@ -92,12 +103,15 @@ public:
     QPushButton* gridDEC() const { return m_gridDEC; }
     QPushButton* GoogleEarth() const { return m_GoogleEarth; }
     QPushButton* cmdExit() const { return m_cmdExit; }
+    QPushButton* AdifExport() const { return m_AdifExport; }
 
 signals:
     // The Google Earth button was pressed.
     void googleEarthRequested();
     // A refresh of the log's positions ended (ok false when it failed or was cancelled).
     void refreshFinished(bool ok);
+    // An ADIF export ended; message is what the user was told.
+    void adifFinished(bool ok, const QString& message);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -141,6 +155,9 @@ private:
     RecordsetModel* m_model;
     QAbstractProxyModel* m_view;
     QPushButton *m_addnew, *m_Save, *m_Search, *m_gridDEC, *m_GoogleEarth, *m_cmdExit;
+    QPushButton* m_AdifExport;
+    QPointer<AdifRunner> m_adif;
+    AdifFileChooser m_chooseFile;
     LogGeoRefresh* m_refresh;
     QPointer<QProgressDialog> m_progress;
 };

@@ -345,6 +345,27 @@ void MainWindow::buildMenu() {
     connect(exportBeacons, &QAction::triggered, this, [this, choose] {
         choose(tr("Export beacons"), tr("CSV files (*.csv)"), true, &MainWindow::exportBeacons);
     });
+    auto chooseAdif = [this](const QString& title, bool save,
+                             void (MainWindow::*action)(const QString&)) {
+        if (m_adif) {
+            tell(tr("An ADIF run is in progress"));
+            return;
+        }
+        const auto chosen = [this, action](const QString& file) { (this->*action)(file); };
+        if (m_chooseAdifFile)
+            m_chooseAdifFile(title, save, chosen);
+        else
+            OpenAdifFileDialog(this, title, save, chosen);
+    };
+    QAction* exportAdif = data->addAction(tr("Export log as &ADIF..."));
+    exportAdif->setObjectName(QStringLiteral("mnuExportAdif"));
+    connect(exportAdif, &QAction::triggered, this, [this, chooseAdif] {
+        chooseAdif(tr("Export log as ADIF"), true, &MainWindow::exportLogAdif);
+    });
+    QAction* importAdif = data->addAction(tr("Im&port ADIF..."));
+    importAdif->setObjectName(QStringLiteral("mnuImportAdif"));
+    connect(importAdif, &QAction::triggered, this,
+            [this, chooseAdif] { chooseAdif(tr("Import ADIF"), false, &MainWindow::importAdif); });
 
     QAction* about = menuBar()->addAction(tr("&About"));
     about->setObjectName(QStringLiteral("mnuAbout"));
@@ -409,6 +430,30 @@ void MainWindow::importBeacons(const QString& csvFile) {
 
 void MainWindow::exportBeacons(const QString& csvFile) {
     tell(BeaconExportMessage(ExportBeaconCsv(m_context.state.DbConnectionText, csvFile)));
+}
+
+void MainWindow::exportLogAdif(const QString& adiFile) {
+    if (m_adif)
+        return;
+    m_adif = AdifRunner::startExport(this, m_context.state.DbConnectionText, adiFile, {});
+    connect(m_adif, &AdifRunner::exportFinished, this, [this](const AdifExportResult& r) {
+        tell(r.message);
+        emit adifFinished(r.ok, r.message);
+    });
+}
+
+void MainWindow::importAdif(const QString& adiFile) {
+    if (m_adif)
+        return;
+    m_adif = AdifRunner::startImport(this, m_context.state.DbConnectionText, adiFile,
+                                     m_context.state.ownLocator);
+    connect(m_adif, &AdifRunner::importFinished, this, [this](const AdifImportResult& r) {
+        if (r.imported > 0)
+            if (LogbookWindow* log = m_windows.logbookIfMade())
+                log->logChanged();
+        tell(r.message);
+        emit adifFinished(r.ok, r.message);
+    });
 }
 
 void MainWindow::showAbout() {

@@ -5,6 +5,7 @@
 // Loading runs its steps in a fixed order, each even when an earlier one failed; closing saves
 // the settings, closes the ports and every other window, and so ends the program.
 
+#include "AdifRunner.h"
 #include "SerialPort.h"
 #include "StationContext.h"
 #include "StationWindows.h"
@@ -12,6 +13,7 @@
 
 #include <QDesktopServices>
 #include <QMainWindow>
+#include <QPointer>
 #include <QUrl>
 #include <array>
 #include <functional>
@@ -66,6 +68,14 @@ public:
     void refreshCountryTable(const QString& ctyFile);
     void importBeacons(const QString& csvFile);
     void exportBeacons(const QString& csvFile);
+    // The whole log out to an ADIF file, and an ADIF file's QSOs into the log, in chunks with a
+    // progress dialog; adifFinished reports the outcome. An import refreshes the logbook.
+    void exportLogAdif(const QString& adiFile);
+    void importAdif(const QString& adiFile);
+    // How the ADIF entries ask for their file; by default a non-modal file dialog.
+    void setAdifFileChooser(AdifFileChooser chooser) { m_chooseAdifFile = std::move(chooser); }
+    // The ADIF run in progress, null when none runs.
+    AdifRunner* adifRunner() const { return m_adif; }
 
     // The Google Earth exports into "earth.kml" in the working folder, then opened with the
     // desktop's application for KML (the GEB button; the logbook's GoogleEarth button).
@@ -82,6 +92,8 @@ public:
 
 signals:
     void weatherUpdated();
+    // An ADIF export or import ended; message is what the user was told.
+    void adifFinished(bool ok, const QString& message);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -134,6 +146,8 @@ private:
         return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     }; // the first-run settings dialog was opened
     WheelAccumulator m_wheel;
+    QPointer<AdifRunner> m_adif;
+    AdifFileChooser m_chooseAdifFile;
 
     // Controls.
     VideoView* m_vcx = nullptr;
