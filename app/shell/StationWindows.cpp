@@ -3,17 +3,7 @@
 #include "ClusterWindow.h"
 #include "GpsWindow.h"
 #include "LogbookWindow.h"
-
-#include <QVBoxLayout>
-
-StationWindow::StationWindow(const QString& name, const QString& caption, QWidget* parent)
-    : QWidget(parent, Qt::Window) {
-    setObjectName(name);
-    setWindowTitle(caption);
-    setAccessibleName(caption);
-    new QVBoxLayout(this);
-    resize(640, 420);
-}
+#include "QslWindow.h"
 
 SettingsDialog* StationWindows::settingsDialog() {
     if (!m_settings)
@@ -52,9 +42,14 @@ LogbookWindow* StationWindows::logbookWindow() {
     return m_logbook;
 }
 
-StationWindow* StationWindows::qslWindow() {
-    if (!m_qsl)
-        m_qsl = new StationWindow(QStringLiteral("Form6"), QStringLiteral("FarscanQSL"));
+QslWindow* StationWindows::qslWindow() {
+    if (!m_qsl) {
+        m_qsl = new QslWindow(m_context);
+        m_qsl->showMainWindow = [this] {
+            if (settingsHooks.showMainWindow)
+                settingsHooks.showMainWindow();
+        };
+    }
     return m_qsl;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
 // The windows the main window's menu opens, each made by its own factory on first use and handed
-// the station context. The QSL window's contents come with its own subsystem; until then it is
-// a plain window with its design name and caption.
+// the station context.
 
+#include "QslWindow.h"
 #include "SettingsDialog.h"
 #include "StationContext.h"
 
@@ -14,14 +14,8 @@
 class ClusterWindow;
 class GpsWindow;
 class LogbookWindow;
-class QTableView;
 
-// A window whose contents are still to come.
-class StationWindow : public QWidget {
-    Q_OBJECT
-public:
-    StationWindow(const QString& name, const QString& caption, QWidget* parent = nullptr);
-};
+class QTableView;
 
 class StationWindows {
 public:
@@ -40,7 +34,7 @@ public:
     ClusterWindow* clusterWindow();   // form3 "FarscanPacket"
     GpsWindow* gpsWindow();           // form4 "FarscanGPSLoc"
     LogbookWindow* logbookWindow();   // form5 "FarscanLog"
-    StationWindow* qslWindow();       // Form6 "FarscanQSL"
+    QslWindow* qslWindow();           // Form6 "FarscanQSL"
 
     // Windows made so far (the wheel scrolls the logbook's grid, "Done" measures with the
     // logbook's position only if it is there).
@@ -58,5 +52,5 @@ private:
     QPointer<ClusterWindow> m_cluster;
     QPointer<GpsWindow> m_gps;
     QPointer<LogbookWindow> m_logbook;
-    QPointer<StationWindow> m_qsl;
+    QPointer<QslWindow> m_qsl;
 };
