@@ -647,6 +647,8 @@ bool AdifReader::next(AdifRecord& record) {
                 }
                 continue; // a second one is noise
             }
+            if (!any && m_number == 0 && !m_headerSeen)
+                continue; // "<program>" in the free text of a header without <EOH>
             start(lt);
             fail(QCoreApplication::translate("Adif", "the field <%1> has no length")
                      .arg(QString::fromLatin1(name)));
