@@ -716,6 +716,7 @@ void LogbookWindow::exportAdif(const QString& path) {
     m_AdifExport->setEnabled(false);
     m_adif = AdifRunner::startExport(this, connectionText(), path, options);
     connect(m_adif, &AdifRunner::exportFinished, this, [this](const AdifExportResult& r) {
+        m_adif = nullptr; // the runner goes later; a new run may start now
         m_AdifExport->setEnabled(true);
         tell(r.message);
         emit adifFinished(r.ok, r.message);

@@ -437,6 +437,7 @@ void MainWindow::exportLogAdif(const QString& adiFile) {
         return;
     m_adif = AdifRunner::startExport(this, m_context.state.DbConnectionText, adiFile, {});
     connect(m_adif, &AdifRunner::exportFinished, this, [this](const AdifExportResult& r) {
+        m_adif = nullptr; // the runner goes later; a new run may start now
         tell(r.message);
         emit adifFinished(r.ok, r.message);
     });
@@ -448,6 +449,7 @@ void MainWindow::importAdif(const QString& adiFile) {
     m_adif = AdifRunner::startImport(this, m_context.state.DbConnectionText, adiFile,
                                      m_context.state.ownLocator);
     connect(m_adif, &AdifRunner::importFinished, this, [this](const AdifImportResult& r) {
+        m_adif = nullptr; // the runner goes later; a new run may start now
         if (r.imported > 0)
             if (LogbookWindow* log = m_windows.logbookIfMade())
                 log->logChanged();

@@ -24,7 +24,9 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -556,6 +558,136 @@ private slots:
         QCOMPARE(ports.com2.readAvailable(300, 1500), "144410" + frame + "144410" + frame);
         QVERIFY(!WithoutPolls(ports.rotor.readAvailable(300, 1500), kRotorPoll).isEmpty());
         QCOMPARE(station.state.RigPort, QStringLiteral("Com2"));
+    }
+
+    // The Data menu's ADIF entries and the logbook's ADIF button through the file-dialog hook:
+    // the whole log and one band out, a file in (its duplicate skipped) with the logbook's grid
+    // and counts brought up to date, and a long import cancelled from its progress dialog,
+    // which leaves the log as it was.
+    void adifMenuAndButtonExchangeTheLog() {
+        ScratchDir dir;
+        QTemporaryDir data;
+        EnvGuard folder("FARSCAN_DATA_DIR", data.path().toLocal8Bit());
+        PresetSettings({{Settings::MyGrid, SettingValue::text(QStringLiteral("JO62QM"))},
+                        {Settings::MyCallsign, SettingValue::text(QStringLiteral("DL1TST"))}});
+        QVERIFY(EnsureDatabase(QDir(data.path()).filePath(QStringLiteral("backup.mdb"))));
+        const QString text = BuildConnectionText(data.path());
+        {
+            DbConnection c;
+            QVERIFY(c.open(text));
+            QVERIFY(c.execute(QStringLiteral(
+                "INSERT INTO logtab (Date, GMT, Callsign, Band, Grid, QSL, DXCC) VALUES "
+                "('2024-05-12','21:05:00','DL1AAA','144300','JO62','Q','Germany'),"
+                "('2024-05-13','10:00:00','OK1BBB','10368100','JN79','N','Czech')")));
+        }
+        auto count = [&text] {
+            return StoredRows(text, QStringLiteral("SELECT count(*) FROM logtab"))
+                .value(0)
+                .value(0);
+        };
+        Station station;
+        MainWindow w(station.context(), TestOptions());
+        QStringList asked;
+        QString answer;
+        const AdifFileChooser chooser = [&](const QString& title, bool save,
+                                            const std::function<void(const QString&)>& chosen) {
+            asked << title + (save ? QStringLiteral(" (save)") : QStringLiteral(" (open)"));
+            chosen(answer);
+        };
+        w.setAdifFileChooser(chooser);
+        w.show();
+        QSignalSpy done(&w, &MainWindow::adifFinished);
+        auto told = [&w](const QString& part) {
+            for (QMessageBox* box : w.findChildren<QMessageBox*>())
+                if (box->text().contains(part))
+                    return true;
+            return false;
+        };
+        auto trigger = [&w](const char* name) {
+            QAction* action = w.findChild<QAction*>(QString::fromLatin1(name));
+            QVERIFY2(action, name);
+            action->trigger();
+        };
+
+        answer = dir.file(QStringLiteral("all.adi"));
+        trigger("mnuExportAdif");
+        QVERIFY(WaitFor([&] { return done.size() == 1; }));
+        QCOMPARE(done.at(0).at(0).toBool(), true);
+        QVERIFY(told(QStringLiteral("2 QSOs written to")));
+        QFile all(answer);
+        QVERIFY(all.open(QIODevice::ReadOnly));
+        const QByteArray whole = all.readAll();
+        QCOMPARE(whole.count("<EOR>"), 2);
+        QVERIFY(whole.contains("<CALL:6>DL1AAA") && whole.contains("<CALL:6>OK1BBB"));
+
+        // The logbook's button writes the band it shows.
+        LogbookWindow* log = w.windows().logbookWindow();
+        log->setFileChooser(chooser);
+        log->show();
+        log->OptBand()->setSelected(17); // 10368%
+        QCOMPARE(log->GridCaption()->text(), QStringLiteral("1"));
+        QSignalSpy logDone(log, &LogbookWindow::adifFinished);
+        answer = dir.file(QStringLiteral("band.adi"));
+        QVERIFY(log->AdifExport()->isEnabled());
+        log->AdifExport()->click();
+        QVERIFY(WaitFor([&] { return logDone.size() == 1; }));
+        QFile band(answer);
+        QVERIFY(band.open(QIODevice::ReadOnly));
+        const QByteArray bandText = band.readAll();
+        QCOMPARE(bandText.count("<EOR>"), 1);
+        QVERIFY(bandText.contains("<CALL:6>OK1BBB <QSO_DATE:8>20240513 <TIME_ON:6>100000 "
+                                  "<BAND:3>3cm <FREQ:9>10368.100 "));
+
+        // In: one QSO already logged, one new on the band the logbook shows.
+        answer = dir.file(QStringLiteral("in.adi"));
+        QFile in(answer);
+        QVERIFY(in.open(QIODevice::WriteOnly));
+        in.write("<EOH><CALL:6>DL1AAA<QSO_DATE:8>20240512<TIME_ON:4>2105<BAND:2>2m<EOR>\n"
+                 "<CALL:5>G4XYZ<QSO_DATE:8>20240514<TIME_ON:4>1200<FREQ:9>10368.200"
+                 "<GRIDSQUARE:6>IO91WM<COUNTRY:7>England<QSL_SENT:1>Y<QSL_RCVD:1>Y<EOR>\n");
+        in.close();
+        trigger("mnuImportAdif");
+        QVERIFY(WaitFor([&] { return done.size() == 2; }));
+        QCOMPARE(done.at(1).at(0).toBool(), true);
+        QVERIFY(
+            told(QStringLiteral("1 QSOs imported, 1 duplicates skipped, 0 records unreadable")));
+        QCOMPARE(count(), QStringLiteral("3"));
+        QCOMPARE(log->GridCaption()->text(), QStringLiteral("2"));
+        QCOMPARE(log->Sqw()->text(), QStringLiteral("2"));
+        QCOMPARE(log->SQc()->text(), QStringLiteral("1"));
+        QCOMPARE(log->dxw()->text(), QStringLiteral("2"));
+        QCOMPARE(asked, (QStringList{QStringLiteral("Export log as ADIF (save)"),
+                                     QStringLiteral("Export this band as ADIF (save)"),
+                                     QStringLiteral("Import ADIF (open)")}));
+
+        // A long import, cancelled from its progress dialog once it has started.
+        QByteArray many = "<EOH>\n";
+        for (int i = 0; i < 40000; ++i)
+            many += QStringLiteral("<CALL:7>Q%1<QSO_DATE:8>20240601<TIME_ON:4>1200<BAND:2>2m"
+                                   "<EOR>\n")
+                        .arg(i, 6, 10, QLatin1Char('0'))
+                        .toLatin1();
+        QVERIFY(in.open(QIODevice::WriteOnly));
+        in.write(many);
+        in.close();
+        trigger("mnuImportAdif");
+        AdifRunner* runner = w.adifRunner();
+        QVERIFY(runner);
+        QPointer<QProgressDialog> progress = runner->progressDialog();
+        QVERIFY(progress);
+        QCOMPARE(progress->minimumDuration(), 500);
+        QVERIFY(!progress->isModal());
+        QVERIFY(!progress->accessibleName().isEmpty());
+        QVERIFY(WaitFor([&] { return !progress || progress->value() > 0; }));
+        QVERIFY2(progress && done.size() == 2, qPrintable(done.value(2).value(1).toString()));
+        auto* cancel = progress->findChild<QPushButton*>();
+        QVERIFY(cancel);
+        cancel->click();
+        QVERIFY(WaitFor([&] { return done.size() == 3; }));
+        QCOMPARE(done.at(2).at(0).toBool(), false);
+        QVERIFY(told(QStringLiteral("Import cancelled; the log was not changed")));
+        QCOMPARE(count(), QStringLiteral("3"));
+        QVERIFY(WaitFor([&] { return w.adifRunner() == nullptr; }));
     }
 
     // GEB and the logbook's GoogleEarth button write earth.kml in the working folder and hand
