@@ -34,9 +34,20 @@ QFunctionPointer BoardLibrary::resolve(const char* name) {
         m_loadTried = true;
         QString path = m_fileName;
         if (!path.contains(QLatin1Char('/')) && QCoreApplication::instance()) {
-            const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(path);
-            if (QFileInfo::exists(beside))
-                path = beside;
+            // Beside the program in a build folder, else in the library folder of the prefix
+            // the program is installed in; else the system's search path.
+            const QDir bin(QCoreApplication::applicationDirPath());
+            QStringList candidates = {bin.filePath(path)};
+#ifdef FARSCAN_LIBDIR_FROM_BIN
+            candidates << QDir::cleanPath(bin.filePath(QStringLiteral(FARSCAN_LIBDIR_FROM_BIN)) +
+                                          QLatin1Char('/') + path);
+#endif
+            for (const QString& candidate : candidates) {
+                if (QFileInfo::exists(candidate)) {
+                    path = candidate;
+                    break;
+                }
+            }
         }
         // The full file name with its version suffix is the name to load, as it stands.
         m_library.setFileNameAndVersion(path, QString());
