@@ -38,6 +38,33 @@ void SimBoard::PowerUp() {
 void SimBoard::ClearRecords() {
     loads_.clear();
     commands_.clear();
+    spiReceived_.clear();
+    uartSent_.clear();
+    parWritten_.clear();
+    pattern_.clear();
+}
+
+void SimBoard::SetEeprom(uint16_t address, const std::vector<uint8_t>& bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        eeprom_[static_cast<uint16_t>(address + i)] = bytes[i];
+    }
+}
+
+void SimBoard::FailNextI2c(uint32_t statusBits, unsigned count) {
+    i2cFailBits_ = statusBits;
+    i2cFailCount_ = count;
+}
+
+void SimBoard::FeedUart(const std::vector<uint8_t>& bytes) {
+    uartReceive_.insert(uartReceive_.end(), bytes.begin(), bytes.end());
+}
+
+void SimBoard::FeedParInput(const std::vector<uint8_t>& bytes) {
+    parInput_.insert(parInput_.end(), bytes.begin(), bytes.end());
+}
+
+void SimBoard::ParTimeOutNext(bool input, unsigned count) {
+    (input ? parInTimeouts_ : parOutTimeouts_) = count;
 }
 
 bool SimBoard::Load(uint16_t address, const uint8_t* data, size_t length) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fwcore.h"
+#include "transport/test_interface.h"
 
 namespace portiva {
 
@@ -65,6 +66,24 @@ public:
     void RaiseStatus(uint32_t bits) { firmware_.status |= bits; }
     void WrongTransactionNext(unsigned count) { wrongTransactions_ = count; }
 
+    // Device models on the buses (PowerUp keeps them; a new SimBoard has their defaults).
+    const std::vector<uint8_t>& Eeprom() const { return eeprom_; }
+    void SetEeprom(uint16_t address, const std::vector<uint8_t>& bytes);
+    void SetEepromPresent(bool present) { eepromPresent_ = present; }
+    void SetEepromWriteStuck(bool stuck) { eepromStuck_ = stuck; }
+    void FailNextI2c(uint32_t statusBits, unsigned count);
+    void SetSpiDevice(test::SimControl::SpiDevice device) { spiDevice_ = device; }
+    const std::vector<uint8_t>& SpiReceived() const { return spiReceived_; }
+    void SetUartLoopback(bool on) { uartLoopback_ = on; }
+    void FeedUart(const std::vector<uint8_t>& bytes);
+    const std::vector<uint8_t>& UartSent() const { return uartSent_; }
+    uint16_t UartDivisor() const { return uartDivisor_; }
+    const std::vector<uint8_t>& ParConfig() const { return parConfig_; }
+    const std::vector<uint8_t>& ParWritten() const { return parWritten_; }
+    void FeedParInput(const std::vector<uint8_t>& bytes);
+    void ParTimeOutNext(bool input, unsigned count);
+    const std::vector<test::SimControl::PatternStep>& PatternPlayback() const { return pattern_; }
+
 private:
     bool Load(uint16_t address, const uint8_t* data, size_t length);
     void Execute();
@@ -86,6 +105,25 @@ private:
     pfw_collector collector_{};
     std::vector<SimLoad> loads_;
     std::vector<std::vector<uint8_t>> commands_;
+
+    // Device models.
+    std::vector<uint8_t> eeprom_ = std::vector<uint8_t>(0x10000, 0xFF);
+    bool eepromPresent_ = true;
+    bool eepromStuck_ = false;
+    uint32_t i2cFailBits_ = 0;
+    unsigned i2cFailCount_ = 0;
+    test::SimControl::SpiDevice spiDevice_ = test::SimControl::SpiDevice::Loopback;
+    std::vector<uint8_t> spiReceived_;
+    bool uartLoopback_ = false;
+    std::deque<uint8_t> uartReceive_;
+    std::vector<uint8_t> uartSent_;
+    uint16_t uartDivisor_ = 0;
+    std::vector<uint8_t> parConfig_;
+    std::vector<uint8_t> parWritten_;
+    std::deque<uint8_t> parInput_;
+    unsigned parInTimeouts_ = 0;
+    unsigned parOutTimeouts_ = 0;
+    std::vector<test::SimControl::PatternStep> pattern_;
 };
 
 } // namespace portiva
