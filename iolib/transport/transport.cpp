@@ -95,16 +95,6 @@ bool EzBulk(Handle handle, uint32_t code, uint8_t endpoint, uint8_t* data, uint3
     return piece(rest);
 }
 
-// Error bits for a firmware status. Bits 0 to 5 have entries of their own (shifted by 16; bits
-// 16 and above drop out of the shift). The rest, the firmware's refusal of a command it cannot
-// carry out (bit 7) above all, become "Invalid parameter", so that a failed call always leaves
-// an error that can be read and none that can never be cleared.
-uint32_t StatusErrors(uint32_t status) {
-    const uint32_t known = (status << 16) & kKnownErrorBits;
-    const bool unknown = (status & 0xFFC0) != 0 || (status != 0 && known == 0);
-    return known | (unknown ? uint32_t{kErrInvalidParameter} : 0u);
-}
-
 std::string Hex6(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%06X", value & 0xFFFFFF);
@@ -112,6 +102,15 @@ std::string Hex6(uint32_t value) {
 }
 
 } // namespace
+
+// Bits 0 to 5 have entries of their own (shifted by 16; bits 16 and above drop out of the
+// shift). The rest, the firmware's refusal of a command it cannot carry out (bit 7) above all,
+// become "Invalid parameter", so that none is left that can never be cleared.
+uint32_t FirmwareStatusErrors(uint32_t status) {
+    const uint32_t known = (status << 16) & kKnownErrorBits;
+    const bool unknown = (status & 0xFFC0) != 0 || (status != 0 && known == 0);
+    return known | (unknown ? uint32_t{kErrInvalidParameter} : 0u);
+}
 
 DriverType CurrentDriverType() {
     return g_state.type;
@@ -360,7 +359,7 @@ Attempt OneAttempt(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t ti
                 if (LogEnabled()) {
                     Dev("Received Firmware Status: " + Hex6(status), true);
                 }
-                SetError(devNum, StatusErrors(status));
+                SetError(devNum, FirmwareStatusErrors(status));
                 result = status == 0 ? Attempt::Success : Attempt::Failure;
             } else {
                 if (LogEnabled()) {
@@ -388,6 +387,12 @@ bool DoBulkXFer(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t timeo
     }
     if (!Board(devNum).initialized) {
         SetError(devNum, kErrNotInitialized);
+        return false;
+    }
+    // A block whose size does not fit 32 bits could never be allocated on a 32-bit system (its
+    // size would wrap) nor described to the driver.
+    if (writeLen > kMaxPayload || readLen > kMaxAnswerData) {
+        SetError(devNum, kErrOutOfMemory);
         return false;
     }
     for (int attempt = 1;; ++attempt) {
