@@ -95,7 +95,9 @@ extern "C" {
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbInit(uint8_t DevNum) {
     const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] { return Init(DevNum); });
+    trace::Call t("UsbInit");
+    t.Byte("DevNum", DevNum);
+    return t.Result(Guarded(DevNum, [&] { return Init(DevNum); }));
 }
 
 } // extern "C"

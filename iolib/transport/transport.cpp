@@ -25,7 +25,7 @@ struct TransportState {
 TransportState g_state;
 
 void Dev(std::string_view text, bool indent = false) {
-    if (LogEnabled()) {
+    if (LogEnabled(LogLevel::Dev)) {
         WriteLog(LogLevel::Dev, indent, text);
     }
 }
@@ -43,7 +43,7 @@ std::string ProbeEzUsb(uint8_t devNum) {
 
 std::string ProbeCyUsb(uint8_t devNum) {
     if (!IsValidGuid(g_state.guid)) {
-        if (LogEnabled()) {
+        if (LogEnabled(LogLevel::Error)) {
             WriteLog(LogLevel::Error, false, "Invalid interface GUID: " + g_state.guid);
         }
         return {};
@@ -342,7 +342,7 @@ Attempt OneAttempt(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t ti
         Dev("Write XFer successful", true);
         if (readLen != 0 || wantStatus) {
             const uint32_t answerLen = readLen + 4;
-            if (LogEnabled()) {
+            if (LogEnabled(LogLevel::Dev)) {
                 Dev("Reading " + std::to_string(answerLen) + " Bytes", true);
             }
             uint8_t* answer = header; // the answer is read into the same place
@@ -356,13 +356,13 @@ Attempt OneAttempt(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t ti
                 }
                 const uint8_t* s = answer + 1 + readLen;
                 const uint32_t status = s[0] | (s[1] << 8) | (s[2] << 16);
-                if (LogEnabled()) {
+                if (LogEnabled(LogLevel::Dev)) {
                     Dev("Received Firmware Status: " + Hex6(status), true);
                 }
                 SetError(devNum, FirmwareStatusErrors(status));
                 result = status == 0 ? Attempt::Success : Attempt::Failure;
             } else {
-                if (LogEnabled()) {
+                if (LogEnabled(LogLevel::Dev)) {
                     Dev("Transaction number mismatch. Expected: " + std::to_string(transaction) +
                             " Received: " + std::to_string(answer[0]),
                         true);
@@ -379,7 +379,7 @@ Attempt OneAttempt(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t ti
 bool DoBulkXFer(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t timeoutMs,
                 uint32_t readLen, uint32_t writeLen, void* readBuffer, const void* writeBuffer,
                 uint16_t p6, uint16_t p4, uint8_t p3) {
-    if (LogEnabled()) {
+    if (LogEnabled(LogLevel::Dev)) {
         Dev("DoBulkXFer");
         Dev("CmdNo=" + std::to_string(command) + ", GetStatus=" + (wantStatus ? "1" : "0") +
                 ", WriteLen=" + std::to_string(writeLen) + ", ReadLen=" + std::to_string(readLen),
