@@ -43,13 +43,15 @@ void OnLibraryLoad() noexcept {
 } // namespace
 
 #ifdef _WIN32
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
+        DeferDebugWindow(true);
         OnLibraryLoad();
+        DeferDebugWindow(false);
     } else if (reason == DLL_PROCESS_DETACH) {
-        // A later load probes the drivers again; the window belongs to the host's thread.
+        // A later load probes the drivers again.
         ResetTransportState();
-        ForgetDebugWindow();
+        ForgetDebugWindow(reserved == nullptr);
     }
     return TRUE;
 }

@@ -11,7 +11,12 @@ namespace portiva {
 // is none (it starts with the introduction text). Runs in the thread that calls the exports.
 void DebugWindowAddLine(LogLevel level, const std::string& line) noexcept;
 
-// The library unloads: the window is forgotten, not destroyed.
-void ForgetDebugWindow() noexcept;
+// Lines written while the library loads wait for the first call of an export: the window is not
+// made under the loader's lock, and it belongs to the thread that calls the exports.
+void DeferDebugWindow(bool defer) noexcept;
+
+// The library unloads: the window is forgotten, or destroyed when the library is freed by the
+// window's own thread while the process goes on.
+void ForgetDebugWindow(bool libraryFreed) noexcept;
 
 } // namespace portiva
