@@ -118,8 +118,9 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpReadBytes(uint8_t DevNum, uint16_t Ad
 PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpWriteByte(uint8_t DevNum, uint16_t Addr, uint8_t Dat);
 PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpReadByte(uint8_t DevNum, uint16_t Addr, uint8_t* PDat);
 
-/* SPI master on port 0 (lines 4..7). SPIMode 0..7; Speed 1 (fastest) .. 5, 0 for no delay.
- * Either data pointer of a transfer may be null (zeros are sent, or the input is dropped). */
+/* SPI master on port 0 (lines 4..7). SPIMode 0..7; Speed 1..5 slows the clock step by step,
+ * 0 (or above 5) runs it without delay. Either data pointer of a transfer may be null (zeros are
+ * sent, or the input is dropped), not both. */
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiInit(uint8_t DevNum, PortivaBool LsbFirst,
                                                 uint8_t SPIMode, uint8_t Speed);
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiTransfer(uint8_t DevNum, const void* PWrite, void* PRead,
