@@ -288,7 +288,7 @@ TEST_F(FwCore, RejectedReadStillGetsTheAnswerLengthAsked) {
 
 TEST_F(FwCore, UnknownCommandsChangeNothing) {
     setLatches({9, 8, 7, 6, 5});
-    for (int code : {0, 4, 5, 6, 8, 9, 12, 32, 33, 255}) {
+    for (int code : {0, 16, 31, 34, 128, 255}) {
         SCOPED_TRACE(code);
         EXPECT_TRUE(
             run(command(static_cast<uint8_t>(code), 1, portRecord({0, 0, 0, 0, 0, 0, 0, 0, 0, 0})))
