@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -19,6 +20,8 @@
 #include <cerrno>
 #include <fstream>
 #include <vector>
+
+extern char** environ;
 #endif
 
 namespace portiva {
@@ -472,37 +475,34 @@ void StartDebugViewer(const std::string& file, uint64_t offset) noexcept {
         if (program.empty()) {
             return;
         }
-        // Everything the child needs is prepared here: between fork and exec only
-        // async-signal-safe calls are made.
+        // A shell started in a session of its own puts the viewer in the background and ends at
+        // once: the viewer outlives this process and never becomes its zombie. posix_spawn
+        // runs no fork handlers, so this is safe while the library is being loaded.
         const std::string offsetText = std::to_string(offset);
-        char* const argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--offset"),
-                              const_cast<char*>(offsetText.c_str()),
-                              const_cast<char*>(file.c_str()), nullptr};
-        const pid_t child = fork();
-        if (child < 0) {
-            return;
-        }
-        if (child == 0) {
-            // The intermediate child: a grandchild runs the viewer in a session of its own, so
-            // that it outlives this process and never becomes its zombie.
-            setsid();
-            if (fork() == 0) {
-                sigset_t all;
-                sigemptyset(&all);
-                sigprocmask(SIG_SETMASK, &all, nullptr);
-                const int null = open("/dev/null", O_RDWR);
-                if (null >= 0) {
-                    dup2(null, STDIN_FILENO);
-                    dup2(null, STDOUT_FILENO);
-                }
-                closefrom(STDERR_FILENO + 1);
-                execv(argv[0], argv);
-                _exit(127);
+        char* const argv[] = {
+            const_cast<char*>("/bin/sh"),         const_cast<char*>("-c"),
+            const_cast<char*>("\"$0\" \"$@\" &"), const_cast<char*>(program.c_str()),
+            const_cast<char*>("--offset"),        const_cast<char*>(offsetText.c_str()),
+            const_cast<char*>(file.c_str()),      nullptr};
+        posix_spawnattr_t attributes;
+        posix_spawn_file_actions_t actions;
+        posix_spawnattr_init(&attributes);
+        posix_spawn_file_actions_init(&actions);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+        pid_t shell = -1;
+        const int started = posix_spawn(&shell, argv[0], &actions, &attributes, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        if (started == 0) {
+            int status = 0;
+            while (waitpid(shell, &status, 0) < 0 && errno == EINTR) {
             }
-            _exit(0);
-        }
-        int status = 0;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
     } catch (...) {
         // No viewer; the file still has every line.
