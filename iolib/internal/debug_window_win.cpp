@@ -44,12 +44,20 @@ HINSTANCE ModuleInstance() {
     return module;
 }
 
+// The character position after the last character.
+LONG EndPosition() {
+    GETTEXTLENGTHEX length{GTL_NUMCHARS | GTL_PRECISE, CP_ACP};
+    return static_cast<LONG>(
+        SendMessageA(g_log, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0));
+}
+
 // Appends text at the end in one colour and weight.
 void Append(const std::string& text, COLORREF colour, bool bold) {
     if (!g_log) {
         return;
     }
-    CHARRANGE end{-1, -1};
+    const LONG position = EndPosition();
+    CHARRANGE end{position, position};
     SendMessageA(g_log, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
     CHARFORMAT2A format{};
     format.cbSize = sizeof format;
@@ -94,8 +102,8 @@ void InsertMarker() {
 }
 
 void ScrollToEnd() {
-    const LRESULT length = SendMessageA(g_log, WM_GETTEXTLENGTH, 0, 0);
-    CHARRANGE end{static_cast<LONG>(length), static_cast<LONG>(length)};
+    const LONG position = EndPosition();
+    CHARRANGE end{position, position};
     SendMessageA(g_log, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
     SendMessageA(g_log, EM_SCROLLCARET, 0, 0);
     SetFocus(g_log);
@@ -224,8 +232,11 @@ bool CreateDebugWindow() {
         windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         windowClass.lpszClassName = kClassName;
-        registered =
-            RegisterClassA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+        registered = RegisterClassA(&windowClass) != 0;
+        if (!registered && GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
+            // Left behind by an earlier load of this library: its procedure is gone with it.
+            registered = UnregisterClassA(kClassName, instance) && RegisterClassA(&windowClass);
+        }
         if (!registered) {
             return false;
         }
@@ -318,9 +329,16 @@ void ForgetDebugWindow(bool libraryFreed) noexcept {
     // The window's procedure lives in this library: when the library is freed while the process
     // goes on, a window left behind would call into unmapped code. It can only be destroyed from
     // the thread that owns it; otherwise, and when the process ends, it is forgotten.
-    if (libraryFreed && g_window &&
-        GetWindowThreadProcessId(g_window, nullptr) == GetCurrentThreadId()) {
-        DestroyWindow(g_window);
+    if (libraryFreed) {
+        if (g_window && GetWindowThreadProcessId(g_window, nullptr) == GetCurrentThreadId()) {
+            DestroyWindow(g_window);
+        }
+        // Classes a library registers outlive it unless it takes them back.
+        UnregisterClassA(kClassName, ModuleInstance());
+        if (g_font) {
+            DeleteObject(g_font);
+            g_font = nullptr;
+        }
     }
     g_window = g_commands = g_logGroup = g_log = nullptr;
     g_pending.clear();
