@@ -403,6 +403,17 @@ TEST_F(BusTest, ParallelStreamsSettingsAndPatterns) {
     EXPECT_EQ(Errors(), (std::vector<int>{6, 7, 13, 7}));
     EXPECT_TRUE(sim->Commands(0).empty());
 
+    // The built-in modes: 172 bytes for 0..3, 152 for 4..9, odd modes 16 bits wide.
+    for (uint8_t mode = 0; mode < 10; ++mode) {
+        sim->ClearRecords();
+        ASSERT_TRUE(lib.UsbParInit(0, mode)) << int(mode);
+        const auto config = sim->ParConfig(0);
+        EXPECT_EQ(config.size(), mode < 4 ? 172u : 152u);
+        EXPECT_EQ(config.at(0) & 1, mode & 1);
+        EXPECT_EQ(config.at(1), mode / 2 == 1 ? 0x4E : (mode / 2 == 3 ? 0x0E : 0xEE));
+        EXPECT_EQ(Commands(0).at(0).payload, config);
+    }
+    sim->ClearRecords();
     ASSERT_TRUE(lib.UsbParInitUsingArray(0, config16.data()));
     EXPECT_EQ(sim->ParConfig(0), config16);
     ASSERT_TRUE(lib.UsbParInitUsingArray(0, config8.data()));
