@@ -94,6 +94,45 @@ DebugSettings SettingsFromValues(std::optional<uint32_t> debug, std::optional<ui
     return settings;
 }
 
+namespace {
+bool SameKey(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
+DebugConfigValues ParseDebugConfig(std::string_view text) {
+    DebugConfigValues values;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        const std::string_view line = Trim(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (line.empty() || line[0] == '#' || line[0] == ';' || line[0] == '[') {
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view key = Trim(line.substr(0, equals));
+        const std::string_view value = line.substr(equals + 1);
+        if (SameKey(key, "Debug")) {
+            values.debug = ParseDebugNumber(value);
+        } else if (SameKey(key, "Target")) {
+            values.target = ParseDebugNumber(value);
+        }
+    }
+    return values;
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -238,58 +277,22 @@ std::string XdgFolder(const char* variable, const char* fallback) {
     return home.empty() ? std::string() : home + "/" + fallback;
 }
 
-struct ConfigValues {
-    std::string file;
-    std::optional<uint32_t> debug;
-    std::optional<uint32_t> target;
-};
-
-bool SameKey(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The first configuration file that exists; a value that is no number counts as absent.
-std::optional<ConfigValues> ReadConfigFile() {
+// The first configuration file that exists, read up to 64 KiB.
+std::optional<std::pair<std::string, DebugConfigValues>> ReadConfigFile() {
     std::vector<std::string> candidates;
     if (const std::string config = XdgFolder("XDG_CONFIG_HOME", ".config"); !config.empty()) {
         candidates.push_back(config + "/portiva/portiva.conf");
     }
     candidates.push_back("/etc/portiva.conf");
     for (const std::string& file : candidates) {
-        std::ifstream in(file);
+        std::ifstream in(file, std::ios::binary);
         if (!in) {
             continue;
         }
-        ConfigValues values;
-        values.file = file;
-        std::string line;
-        for (int count = 0; count < 1000 && std::getline(in, line); ++count) {
-            const std::string_view text = Trim(line);
-            if (text.empty() || text[0] == '#' || text[0] == ';' || text[0] == '[') {
-                continue;
-            }
-            const size_t equals = text.find('=');
-            if (equals == std::string_view::npos) {
-                continue;
-            }
-            const std::string_view key = Trim(text.substr(0, equals));
-            const std::string_view value = text.substr(equals + 1);
-            if (SameKey(key, "Debug")) {
-                values.debug = ParseDebugNumber(value);
-            } else if (SameKey(key, "Target")) {
-                values.target = ParseDebugNumber(value);
-            }
-        }
-        return values;
+        std::string text(64 * 1024, '\0');
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<size_t>(in.gcount()));
+        return std::make_pair(file, ParseDebugConfig(text));
     }
     return std::nullopt;
 }
@@ -374,7 +377,7 @@ DebugSettings ReadDebugSettings() {
     std::string source;
     const auto debugText = Env("PORTIVA_DEBUG");
     const auto targetText = Env("PORTIVA_DEBUG_TARGET");
-    std::optional<ConfigValues> config;
+    std::optional<std::pair<std::string, DebugConfigValues>> config;
     if (!debugText || !targetText) {
         config = ReadConfigFile();
     }
@@ -382,13 +385,13 @@ DebugSettings ReadDebugSettings() {
         debug = ParseDebugNumber(*debugText);
         source = "PORTIVA_DEBUG";
     } else if (config) {
-        debug = config->debug;
-        source = config->file + ": Debug";
+        debug = config->second.debug;
+        source = config->first + ": Debug";
     }
     if (targetText) {
         target = ParseDebugNumber(*targetText);
     } else if (config) {
-        target = config->target;
+        target = config->second.target;
     }
     DebugSettings settings = SettingsFromValues(debug, target);
     settings.source = source;

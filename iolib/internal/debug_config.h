@@ -52,6 +52,13 @@ uint64_t FileSize(const std::string& file) noexcept;
 void StartDebugViewer(const std::string& file, uint64_t offset) noexcept;
 #endif
 
+// The values of a configuration file's text; a value that is no number counts as absent.
+struct DebugConfigValues {
+    std::optional<uint32_t> debug;
+    std::optional<uint32_t> target;
+};
+DebugConfigValues ParseDebugConfig(std::string_view text);
+
 // Parses an integer value as the configuration file and the environment give it ("1", "-1",
 // "200", "0x80"); nullopt for text that is no number.
 std::optional<uint32_t> ParseDebugNumber(std::string_view text);
