@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 
@@ -98,6 +99,11 @@ private slots:
                  qPrintable(marker));
         QCOMPARE(FormatOf(doc, marker).foreground().color(), QColor(0, 128, 0));
         QCOMPARE(FormatOf(doc, marker).fontWeight(), int(QFont::Bold));
+
+        // Scroll To End puts the caret after the last line and shows it.
+        view.log()->moveCursor(QTextCursor::Start);
+        QTest::mouseClick(view.scrollButton(), Qt::LeftButton);
+        QVERIFY(view.log()->textCursor().atEnd());
 
         // Save through the dialog, which leaves the window usable while it is open.
         QTest::mouseClick(view.saveButton(), Qt::LeftButton);
