@@ -244,7 +244,7 @@ typedef struct pfw_state {
     uint8_t spi_selected;
     uint8_t uart_ready; /* uart_divisor has been set up */
     uint16_t uart_divisor;
-    uint8_t par_flags;     /* byte 0 of the configuration; 0 while unconfigured */
+    uint8_t par_flags;     /* byte 0 of the configuration with bit 6 set; 0 while unconfigured */
     uint8_t par_waveforms; /* P3 of CmdParSetWaveforms */
     uint8_t par_auto_out;
     uint8_t par_auto_in;
