@@ -467,7 +467,10 @@ TEST_F(BusTest, ParallelStreamsSettingsAndPatterns) {
     EXPECT_FALSE(lib.UsbParIn(0, in.data(), 8));
     sim->ParTimeOutNext(0, false, 1);
     EXPECT_FALSE(lib.UsbParOut(0, data.data(), 8));
-    EXPECT_EQ(Errors(), (std::vector<int>{14, 15}));
+    sim->TimeOutNext(0, 0x88, 1);
+    EXPECT_FALSE(lib.UsbParIn(0, in.data(), 8));
+    EXPECT_EQ(Errors(), (std::vector<int>{4, 14, 15}));
+    EXPECT_EQ(sim->OpenHandles(), 0u) << "failed streams close the board too";
     for (const auto& [timeout, waitMs] : {std::pair{9000, 10000u}, std::pair{9001, 70000u}}) {
         ASSERT_TRUE(lib.UsbParSetTimeout(0, static_cast<uint16_t>(timeout)));
         sim->ClearRecords();
