@@ -78,6 +78,15 @@ extern __xdata pfw_state pfw_board;
 #endif
 
 /* Little-endian fields. */
+#ifdef __SDCC
+/* sdcc keeps multi-byte values little endian and the 8051 knows no alignment. */
+#define PFW_LE16(p) (*(const PFW_XDATA uint16_t*)(p))
+#define PFW_LE32(p) (*(const PFW_XDATA uint32_t*)(p))
+#else
 #define PFW_LE16(p) ((uint16_t)((p)[0] | ((uint16_t)(p)[1] << 8)))
+#define PFW_LE32(p)                                                                                \
+    ((uint32_t)(p)[0] | ((uint32_t)(p)[1] << 8) | ((uint32_t)(p)[2] << 16) |                       \
+     ((uint32_t)(p)[3] << 24))
+#endif
 
 #endif

@@ -1,10 +1,6 @@
 /* Portable protocol core of the Portiva board firmware; the contract is in fwcore.h. */
 #include "commands.h"
 
-static uint32_t get_le32(const PFW_XDATA uint8_t* p) {
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
 void pfw_init(PFW_XDATA pfw_state* st) {
     uint16_t i;
     uint8_t* p = (PFW_XDATA uint8_t*)st;
@@ -102,8 +98,8 @@ static uint8_t run(PFW_XDATA pfw_state* st, uint8_t phase) {
 static void begin(PFW_XDATA pfw_state* st) {
     const PFW_CODE pfw_command* command;
     const PFW_XDATA uint8_t* h = ST->hdr;
-    uint32_t read_len = get_le32(h + PFW_HDR_READ_LEN);
-    uint32_t write_len = get_le32(h + PFW_HDR_WRITE_LEN);
+    uint32_t read_len = PFW_LE32(h + PFW_HDR_READ_LEN);
+    uint32_t write_len = PFW_LE32(h + PFW_HDR_WRITE_LEN);
 
     ST->seq++;
     ST->write_left = write_len;
