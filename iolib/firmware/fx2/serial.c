@@ -44,17 +44,21 @@ uint8_t fx2_spi_shift(uint8_t out) {
 /* --- UART ------------------------------------------------------------------------------------ */
 
 /* Received bytes wait in a ring filled by the interrupt; a full ring drops new bytes. */
-static __xdata uint8_t rx_ring[128];
+#define RX_RING_SIZE 128 /* a power of two */
+#define RX_MASK (RX_RING_SIZE - 1)
+static __xdata uint8_t rx_ring[RX_RING_SIZE];
 static volatile __data uint8_t rx_head;
 static volatile __data uint8_t rx_tail;
 static volatile __bit tx_idle;
 
 void fx2_uart_isr(void) __interrupt(4) {
+    uint8_t next;
     if (RI) {
         RI = 0;
-        if ((uint8_t)(rx_head + 1) != rx_tail) {
+        next = (uint8_t)((rx_head + 1) & RX_MASK);
+        if (next != rx_tail) {
             rx_ring[rx_head] = SBUF0;
-            rx_head++;
+            rx_head = next;
         }
     }
     if (TI) {
@@ -88,7 +92,7 @@ void fx2_uart_tx(uint8_t byte) {
 }
 
 uint16_t fx2_uart_rx_count(void) {
-    return (uint8_t)(rx_head - rx_tail);
+    return (uint8_t)((rx_head - rx_tail) & RX_MASK);
 }
 
 uint8_t fx2_uart_rx(void) {
@@ -96,6 +100,6 @@ uint8_t fx2_uart_rx(void) {
     if (rx_head == rx_tail)
         return 0;
     b = rx_ring[rx_tail];
-    rx_tail++;
+    rx_tail = (uint8_t)((rx_tail + 1) & RX_MASK);
     return b;
 }
