@@ -7,9 +7,59 @@
 #include "api/entry.h"
 #include "api/version.h"
 #include "internal/board_table.h"
+#include "internal/debug_config.h"
 #include "transport/transport.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "internal/debug_window.h"
+#endif
+
 using namespace portiva;
+
+namespace {
+
+// Library load: the debug settings first, so that the load itself can be logged. The board table
+// and the transport state hold their load values from static initialisation.
+void OnLibraryLoad() noexcept {
+    try {
+        DebugSettings settings = ReadDebugSettings();
+        if (settings.enabled) {
+            ShowDebugModeNotice(settings);
+        }
+        ApplyDebugSettings(std::move(settings));
+        if (DebugEnabled()) {
+            WriteLog(LogLevel::Info, false, "Windows version: " + SystemDescription());
+            WriteLog(LogLevel::Info, false, "Dll file path and name: " + LibraryFileName());
+            WriteLog(LogLevel::Info, false, "Dll version: " + LibraryVersionText());
+            WriteLog(LogLevel::Dev, false, "Initializing basic data structures");
+        }
+    } catch (...) {
+        // Without memory at load the library runs without its debug log.
+    }
+}
+
+} // namespace
+
+#ifdef _WIN32
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        DeferDebugWindow(true);
+        OnLibraryLoad();
+        DeferDebugWindow(false);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        // A later load probes the drivers again.
+        ResetTransportState();
+        ForgetDebugWindow(reserved == nullptr);
+    }
+    return TRUE;
+}
+#else
+__attribute__((constructor)) static void PortivaLoad() {
+    OnLibraryLoad();
+}
+#endif
 
 extern "C" {
 
@@ -70,13 +120,18 @@ PORTIVA_API void PORTIVA_CALL UsbWaituSec(uint32_t USec) {
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetStatus(uint8_t DevNum) {
     const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    trace::Call t("UsbGetStatus");
+    t.Byte("DevNum", DevNum);
+    return t.Result(Guarded(DevNum, [&] {
         return DoBulkXFer(DevNum, kCmdGetStatus, true, kCommandTimeoutMs, 0, 0, nullptr, nullptr);
-    });
+    }));
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetRdyState(uint8_t DevNum, uint8_t* PRdy) {
-    return Checked(DevNum, PRdy != nullptr, [&] {
+    const auto lock = LockLibrary();
+    trace::Call t("UsbGetRdyState");
+    t.Byte("DevNum", DevNum).Pointer("PRdy", PRdy);
+    const PortivaBool ok = Checked(DevNum, PRdy != nullptr, [&] {
         // The port read with a sixth byte: the ready line after the five port levels.
         uint8_t answer[6] = {};
         const bool ok = DoBulkXFer(DevNum, kCmdGetPortState, false, kCommandTimeoutMs,
@@ -86,10 +141,12 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbGetRdyState(uint8_t DevNum, uint8_t* PRd
         }
         return ok;
     });
+    t.ResultByte("Rdy", PRdy);
+    return t.Result(ok);
 }
 
-PORTIVA_API uint8_t PORTIVA_CALL UsbGetError(void) {
-    const auto lock = LockLibrary();
+namespace {
+uint8_t NextError() {
     // Board 255 is not consulted.
     for (unsigned devNum = 0; devNum < kBoardCount - 1; ++devNum) {
         DeviceRecord& board = Board(static_cast<uint8_t>(devNum));
@@ -102,41 +159,62 @@ PORTIVA_API uint8_t PORTIVA_CALL UsbGetError(void) {
     }
     return 0;
 }
+} // namespace
+
+PORTIVA_API uint8_t PORTIVA_CALL UsbGetError(void) {
+    const auto lock = LockLibrary();
+    trace::Call t("UsbGetError");
+    const uint8_t number = NextError();
+    t.ResultByteValue("", number);
+    return number;
+}
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetErrorStringByNr(uint8_t ErrNr, const char** PStr) {
+    const auto lock = LockLibrary();
+    trace::Call t("UsbGetErrorStringByNr");
+    // The text pointer the caller's variable holds; a null variable shows as the null address.
+    t.Byte("ErrNr", ErrNr).Pointer("PStr", PStr ? static_cast<const void*>(*PStr) : nullptr);
     const char* message = ErrorMessage(ErrNr);
     if (!PStr || !message) {
-        return 0;
+        return t.Result(PortivaBool{0});
     }
     *PStr = message;
-    return 1;
+    return t.Result(PortivaBool{1});
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbOpen(uint8_t DevNum) {
     const auto lock = LockLibrary();
+    trace::Call t("UsbOpen");
+    t.Byte("DevNum", DevNum);
     Board(DevNum).exclusive = true;
-    return 1;
+    return t.Result(PortivaBool{1});
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbClose(uint8_t DevNum) {
     const auto lock = LockLibrary();
+    trace::Call t("UsbClose");
+    t.Byte("DevNum", DevNum);
     Board(DevNum).exclusive = false;
-    return 1;
+    return t.Result(PortivaBool{1});
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbRetrieveAllErrors(uint8_t DevNum, PortivaBool RetrieveAll) {
     const auto lock = LockLibrary();
+    trace::Call t("UsbRetrieveAllErrors");
+    t.Byte("DevNum", DevNum).Bool("RetrieveAll", RetrieveAll != 0);
     DeviceRecord& board = Board(DevNum);
     if (!board.initialized) {
         SetError(DevNum, kErrInvalidParameter);
-        return 0;
+        return t.Result(PortivaBool{0});
     }
     board.retrieveAll = RetrieveAll != 0;
-    return 1;
+    return t.Result(PortivaBool{1});
 }
 
 PORTIVA_API void PORTIVA_CALL UsbSetGuid(const char* pszGuid) {
     const auto lock = LockLibrary();
+    trace::Call t("UsbSetGuid");
+    t.Text("pszGuid", pszGuid);
     if (!pszGuid) {
         return;
     }

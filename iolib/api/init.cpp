@@ -40,7 +40,7 @@ bool Init(uint8_t devNum) {
     const bool exclusive = board.exclusive;
     board.exclusive = false;
     if (board.initialized) {
-        if (LogEnabled()) {
+        if (LogEnabled(LogLevel::Info)) {
             WriteLog(LogLevel::Info, false, "Device is already initialized");
         }
         if (board.handle != kInvalidHandle) {
@@ -54,7 +54,7 @@ bool Init(uint8_t devNum) {
         board.exclusive = exclusive;
         return false;
     }
-    if (LogEnabled()) {
+    if (LogEnabled(LogLevel::Dev)) {
         WriteLog(LogLevel::Dev, false, "Firmware Size: " + std::to_string(image->size) + " Bytes");
         WriteLog(LogLevel::Dev, false,
                  CurrentDriverType() == DriverType::EzUsb ? "Driver type: EzUsb-Driver"
@@ -95,7 +95,9 @@ extern "C" {
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbInit(uint8_t DevNum) {
     const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] { return Init(DevNum); });
+    trace::Call t("UsbInit");
+    t.Byte("DevNum", DevNum);
+    return t.Result(Guarded(DevNum, [&] { return Init(DevNum); }));
 }
 
 } // extern "C"

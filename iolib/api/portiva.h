@@ -92,6 +92,72 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbGetPortState(uint8_t DevNum, uint8_t Por
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetIOState(uint8_t DevNum, uint8_t PinNr,
                                                    PortivaBool* PState);
 
+/* I2C master. Sladdr is the 7-bit slave address (0..127). Every transfer waits up to 60 s; with
+ * UsbRetrieveAllErrors on (the default) the firmware's bus errors make it fail. */
+PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CSetSpeed(uint8_t DevNum, uint8_t Speed);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CSetTimeout(uint8_t DevNum, uint16_t Timeout);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteBytes(uint8_t DevNum, uint8_t Sladdr, uint16_t Len,
+                                                      const void* Ptr);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CReadBytes(uint8_t DevNum, uint8_t Sladdr, uint16_t Len,
+                                                     void* Ptr);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteByte(uint8_t DevNum, uint8_t Sladdr, uint8_t Dat);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CReadByte(uint8_t DevNum, uint8_t Sladdr, uint8_t* PDat);
+/* A write without stop, then a read (the read's result is returned). */
+PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteAndReadBytes(uint8_t DevNum, uint8_t Sladdr,
+                                                             uint16_t WriteLen, uint16_t ReadLen,
+                                                             const void* PWrite, void* PRead);
+
+/* Serial EEPROM with 16-bit addresses and 16-byte pages (default slave address 0x50). A Len of
+ * 0 means 65536 bytes. */
+PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpSetAddr(uint8_t DevNum, uint8_t Sladdr);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpSetTimeout(uint8_t DevNum, uint16_t Timeout);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpWriteBytes(uint8_t DevNum, uint16_t Addr, uint16_t Len,
+                                                      const void* Ptr);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpReadBytes(uint8_t DevNum, uint16_t Addr, uint16_t Len,
+                                                     void* Ptr);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpWriteByte(uint8_t DevNum, uint16_t Addr, uint8_t Dat);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpReadByte(uint8_t DevNum, uint16_t Addr, uint8_t* PDat);
+
+/* SPI master on port 0 (lines 4..7). SPIMode 0..7; Speed 1..5 slows the clock step by step,
+ * 0 (or above 5) runs it without delay. Either data pointer of a transfer may be null (zeros are
+ * sent, or the input is dropped), not both. */
+PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiInit(uint8_t DevNum, PortivaBool LsbFirst,
+                                                uint8_t SPIMode, uint8_t Speed);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiTransfer(uint8_t DevNum, const void* PWrite, void* PRead,
+                                                    uint16_t Len);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiTransferByte(uint8_t DevNum, uint8_t DatWrite,
+                                                        uint8_t* PDatRead);
+
+/* UART, 1200..115200 baud. UsbUartReadBytes takes at most 512 bytes per call: *ReadLen is the
+ * count wanted on entry and the count received on return. */
+PORTIVA_API PortivaBool PORTIVA_CALL UsbUartSetBaudrate(uint8_t DevNum, uint32_t Baudrate);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbUartWriteBytes(uint8_t DevNum, const void* pWrite,
+                                                       uint32_t WriteLen);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbUartReadBytes(uint8_t DevNum, void* pRead,
+                                                      uint32_t* ReadLen);
+
+/* Parallel bus: configured with one of the built-in modes 0..9 or a configuration array (152 or
+ * 172 bytes by bit 7 of its first byte); Len counts bus words (two bytes each on a 16-bit bus). */
+PORTIVA_API PortivaBool PORTIVA_CALL UsbParInitUsingArray(uint8_t DevNum, const void* PData);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbParInit(uint8_t DevNum, uint8_t Mode);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbParOut(uint8_t DevNum, const void* PData, uint32_t Len);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbParIn(uint8_t DevNum, void* PData, uint32_t Len);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetTimeout(uint8_t DevNum, uint16_t Timeout);
+/* UsbI2CSetTimeout, then (when that succeeded) UsbParSetTimeout. */
+PORTIVA_API PortivaBool PORTIVA_CALL UsbSetTimeout(uint8_t DevNum, uint16_t Timeout);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetWaveforms(uint8_t DevNum, uint8_t InWfIdx,
+                                                        uint8_t OutWfIdx);
+/* A multiple of 32 below 3,500,000. */
+PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetTransferSize(uint8_t DevNum, uint32_t Size);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetAutomode(uint8_t DevNum, PortivaBool AutoOut,
+                                                       PortivaBool AutoIn);
+PORTIVA_API PortivaBool PORTIVA_CALL UsbDaMedSF(uint8_t DevNum);
+
+/* Plays 16-byte records (five pairs of change-mask and value, one per port, then a 16-bit delay
+ * and four unused bytes). The records are converted in place: the buffer holds the board's form
+ * afterwards, so pass a fresh copy to play a pattern again. */
+PORTIVA_API PortivaBool PORTIVA_CALL UsbGeneratePattern(uint8_t DevNum, void* pData, uint32_t Len);
+
 #ifdef __cplusplus
 }
 #endif

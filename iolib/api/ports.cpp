@@ -50,42 +50,68 @@ template <typename Send> bool SendLine(uint8_t devNum, uint8_t pinNr, bool on, S
 
 extern "C" {
 
+// Each export traces under the library lock (taken again, recursively, by Checked), so that the
+// lines of calls from several threads do not mix.
+
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetPortState(uint8_t DevNum, uint8_t PortNr,
                                                      uint8_t State) {
-    return Checked(DevNum, PortNr < kPortCount,
-                   [&] { return SendPortState(DevNum, PortNr, 0, State); });
+    const auto lock = LockLibrary();
+    trace::Call t("UsbSetPortState");
+    t.Byte("DevNum", DevNum).Byte("PortNr", PortNr).Byte("State", State);
+    return t.Result(Checked(DevNum, PortNr < kPortCount,
+                            [&] { return SendPortState(DevNum, PortNr, 0, State); }));
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetPortDir(uint8_t DevNum, uint8_t PortNr, uint8_t Dir) {
-    return Checked(DevNum, PortNr < kPortCount,
-                   [&] { return SendPortDir(DevNum, PortNr, 0, Dir); });
+    const auto lock = LockLibrary();
+    trace::Call t("UsbSetPortDir");
+    t.Byte("DevNum", DevNum).Byte("PortNr", PortNr).Byte("Dir", Dir);
+    return t.Result(
+        Checked(DevNum, PortNr < kPortCount, [&] { return SendPortDir(DevNum, PortNr, 0, Dir); }));
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetIOState(uint8_t DevNum, uint8_t PinNr,
                                                    PortivaBool State) {
-    return Checked(DevNum, PinNr < kLineCount,
-                   [&] { return SendLine(DevNum, PinNr, State != 0, SendPortState); });
+    const auto lock = LockLibrary();
+    trace::Call t("UsbSetIOState");
+    t.Byte("DevNum", DevNum).Byte("PinNr", PinNr).Byte("State", State);
+    return t.Result(Checked(DevNum, PinNr < kLineCount,
+                            [&] { return SendLine(DevNum, PinNr, State != 0, SendPortState); }));
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetIODir(uint8_t DevNum, uint8_t PinNr, PortivaBool Dir) {
-    return Checked(DevNum, PinNr < kLineCount,
-                   [&] { return SendLine(DevNum, PinNr, Dir != 0, SendPortDir); });
+    const auto lock = LockLibrary();
+    trace::Call t("UsbSetIODir");
+    t.Byte("DevNum", DevNum).Byte("PinNr", PinNr).Byte("Dir", Dir);
+    return t.Result(Checked(DevNum, PinNr < kLineCount,
+                            [&] { return SendLine(DevNum, PinNr, Dir != 0, SendPortDir); }));
 }
 
+// The value read comes before the boolean result line, and only through a pointer given.
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetPortState(uint8_t DevNum, uint8_t PortNr,
                                                      uint8_t* PState) {
-    return Checked(DevNum, PortNr < kPortCount && PState,
-                   [&] { return ReadPort(DevNum, PortNr, *PState); });
+    const auto lock = LockLibrary();
+    trace::Call t("UsbGetPortState");
+    t.Byte("DevNum", DevNum).Byte("PortNr", PortNr);
+    const PortivaBool ok = Checked(DevNum, PortNr < kPortCount && PState,
+                                   [&] { return ReadPort(DevNum, PortNr, *PState); });
+    t.ResultByte("State", PState);
+    return t.Result(ok);
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGetIOState(uint8_t DevNum, uint8_t PinNr,
                                                    PortivaBool* PState) {
-    return Checked(DevNum, PinNr < kLineCount && PState, [&] {
+    const auto lock = LockLibrary();
+    trace::Call t("UsbGetIOState");
+    t.Byte("DevNum", DevNum).Byte("PinNr", PinNr);
+    const PortivaBool ok = Checked(DevNum, PinNr < kLineCount && PState, [&] {
         uint8_t levels = 0;
-        const bool ok = ReadPort(DevNum, PinNr / 8, levels);
+        const bool read = ReadPort(DevNum, PinNr / 8, levels);
         *PState = (levels >> (PinNr % 8)) & 1;
-        return ok;
+        return read;
     });
+    t.ResultByte("State", PState);
+    return t.Result(ok);
 }
 
 } // extern "C"

@@ -49,7 +49,7 @@ uint8_t PopError(uint32_t& flags) {
 
 void SetError(uint8_t devNum, uint32_t bits) {
     Board(devNum).errorFlags |= bits;
-    if (bits != 0 && LogEnabled()) {
+    if (bits != 0 && LogEnabled(LogLevel::Error)) {
         uint32_t copy = bits;
         while (uint8_t number = PopError(copy)) {
             WriteLog(LogLevel::Error, false, kErrors[number].message);

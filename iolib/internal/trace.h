@@ -1,5 +1,7 @@
 // Export tracing for the debug log: the function line, one indented line per parameter and the
-// result lines. Every call first asks LogEnabled(), so with debug mode off nothing is formatted.
+// result lines, all at the information level. Every call first asks LogEnabled(), so with debug
+// mode off nothing is formatted; a line that cannot be built (no memory) is dropped, never thrown
+// out of an export.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +27,8 @@ inline std::string WordText(uint16_t v) {
 inline std::string DwordText(uint32_t v) {
     return std::to_string(static_cast<int32_t>(v)) + " = 0x" + Hex(v, 8) + " (dword)";
 }
-// Addresses wider than 32 bits keep all their digits.
+// A 32-bit address shows exactly 8 digits; a wider one (64-bit builds) keeps all of its digits
+// rather than a cut, wrong address.
 inline std::string PointerText(const void* p) {
     const auto v = reinterpret_cast<uintptr_t>(p);
     return std::to_string(v) + " = 0x" + Hex(v, 8) + " (Pointer)";
@@ -44,10 +47,8 @@ inline std::string StringText(const char* s) {
 //   return t.Result(ok);
 class Call {
 public:
-    explicit Call(const char* function) {
-        if (LogEnabled()) {
-            WriteLog(LogLevel::Info, false, std::string("function ") + function);
-        }
+    explicit Call(const char* function) noexcept {
+        Line(false, [&] { return std::string("function ") + function; });
     }
     Call& Byte(const char* label, uint8_t v) {
         return Param(label, [&] { return ByteText(v); });
@@ -68,10 +69,8 @@ public:
         return Param(label, [&] { return StringText(s); });
     }
     // An indented information line among the parameters.
-    Call& Info(const char* text) {
-        if (LogEnabled()) {
-            WriteLog(LogLevel::Info, true, text);
-        }
+    Call& Info(const char* text) noexcept {
+        Line(true, [&] { return std::string(text); });
         return *this;
     }
 
@@ -91,16 +90,21 @@ public:
     }
 
 private:
-    template <typename F> Call& Param(const char* label, F text) {
-        if (LogEnabled()) {
-            WriteLog(LogLevel::Info, true, std::string("PARAM ") + label + " = " + text());
+    template <typename F> static void Line(bool indent, F text) noexcept {
+        if (LogEnabled(LogLevel::Info)) {
+            try {
+                WriteLog(LogLevel::Info, indent, text());
+            } catch (...) {
+                // No memory for the line: the call goes on without it.
+            }
         }
+    }
+    template <typename F> Call& Param(const char* label, F text) noexcept {
+        Line(true, [&] { return std::string("PARAM ") + label + " = " + text(); });
         return *this;
     }
-    template <typename F> void ResultLine(const char* label, F text) {
-        if (LogEnabled()) {
-            WriteLog(LogLevel::Info, true, std::string("RESULT ") + label + " = " + text());
-        }
+    template <typename F> void ResultLine(const char* label, F text) noexcept {
+        Line(true, [&] { return std::string("RESULT ") + label + " = " + text(); });
     }
 };
 

@@ -389,4 +389,69 @@ void SimDriver::Plug(unsigned board, bool present) {
     }
 }
 
+std::vector<uint8_t> SimDriver::Eeprom(unsigned board) const {
+    return Read<std::vector<uint8_t>>(board, [](const SimBoard& b) { return b.Eeprom(); });
+}
+
+void SimDriver::SetEeprom(unsigned board, uint16_t address, const std::vector<uint8_t>& bytes) {
+    With(board, [&](SimBoard& b) { b.SetEeprom(address, bytes); });
+}
+
+void SimDriver::SetEepromPresent(unsigned board, bool present) {
+    With(board, [&](SimBoard& b) { b.SetEepromPresent(present); });
+}
+
+void SimDriver::SetEepromWriteStuck(unsigned board, bool stuck) {
+    With(board, [&](SimBoard& b) { b.SetEepromWriteStuck(stuck); });
+}
+
+void SimDriver::FailNextI2c(unsigned board, uint32_t statusBits, unsigned count) {
+    With(board, [&](SimBoard& b) { b.FailNextI2c(statusBits, count); });
+}
+
+void SimDriver::SetSpiDevice(unsigned board, SpiDevice device) {
+    With(board, [&](SimBoard& b) { b.SetSpiDevice(device); });
+}
+
+std::vector<uint8_t> SimDriver::SpiReceived(unsigned board) const {
+    return Read<std::vector<uint8_t>>(board, [](const SimBoard& b) { return b.SpiReceived(); });
+}
+
+void SimDriver::SetUartLoopback(unsigned board, bool on) {
+    With(board, [&](SimBoard& b) { b.SetUartLoopback(on); });
+}
+
+void SimDriver::FeedUart(unsigned board, const std::vector<uint8_t>& bytes) {
+    With(board, [&](SimBoard& b) { b.FeedUart(bytes); });
+}
+
+std::vector<uint8_t> SimDriver::UartSent(unsigned board) const {
+    return Read<std::vector<uint8_t>>(board, [](const SimBoard& b) { return b.UartSent(); });
+}
+
+uint16_t SimDriver::UartDivisor(unsigned board) const {
+    return Read<uint16_t>(board, [](const SimBoard& b) { return b.UartDivisor(); });
+}
+
+std::vector<uint8_t> SimDriver::ParConfig(unsigned board) const {
+    return Read<std::vector<uint8_t>>(board, [](const SimBoard& b) { return b.ParConfig(); });
+}
+
+std::vector<uint8_t> SimDriver::ParWritten(unsigned board) const {
+    return Read<std::vector<uint8_t>>(board, [](const SimBoard& b) { return b.ParWritten(); });
+}
+
+void SimDriver::FeedParInput(unsigned board, const std::vector<uint8_t>& bytes) {
+    With(board, [&](SimBoard& b) { b.FeedParInput(bytes); });
+}
+
+void SimDriver::ParTimeOutNext(unsigned board, bool input, unsigned count) {
+    With(board, [&](SimBoard& b) { b.ParTimeOutNext(input, count); });
+}
+
+std::vector<test::SimControl::PatternStep> SimDriver::PatternPlayback(unsigned board) const {
+    return Read<std::vector<PatternStep>>(board,
+                                          [](const SimBoard& b) { return b.PatternPlayback(); });
+}
+
 } // namespace portiva

@@ -57,6 +57,22 @@ public:
     void RaiseStatus(unsigned board, uint32_t bits) override;
     void VanishAfter(unsigned board, unsigned calls) override;
     void Plug(unsigned board, bool present) override;
+    std::vector<uint8_t> Eeprom(unsigned board) const override;
+    void SetEeprom(unsigned board, uint16_t address, const std::vector<uint8_t>& bytes) override;
+    void SetEepromPresent(unsigned board, bool present) override;
+    void SetEepromWriteStuck(unsigned board, bool stuck) override;
+    void FailNextI2c(unsigned board, uint32_t statusBits, unsigned count) override;
+    void SetSpiDevice(unsigned board, SpiDevice device) override;
+    std::vector<uint8_t> SpiReceived(unsigned board) const override;
+    void SetUartLoopback(unsigned board, bool on) override;
+    void FeedUart(unsigned board, const std::vector<uint8_t>& bytes) override;
+    std::vector<uint8_t> UartSent(unsigned board) const override;
+    uint16_t UartDivisor(unsigned board) const override;
+    std::vector<uint8_t> ParConfig(unsigned board) const override;
+    std::vector<uint8_t> ParWritten(unsigned board) const override;
+    void FeedParInput(unsigned board, const std::vector<uint8_t>& bytes) override;
+    void ParTimeOutNext(unsigned board, bool input, unsigned count) override;
+    std::vector<PatternStep> PatternPlayback(unsigned board) const override;
 
 private:
     struct Slot {
@@ -81,6 +97,18 @@ private:
                   uint32_t& transferred);
     Slot* SlotOf(unsigned board);
     const Slot* SlotOf(unsigned board) const;
+    // Runs `fn` on a board's SimBoard under the lock; nothing for an unknown board.
+    template <typename Fn> void With(unsigned board, Fn fn) {
+        const std::lock_guard<RecursiveMutex> lock(mutex_);
+        if (Slot* slot = SlotOf(board)) {
+            fn(slot->board);
+        }
+    }
+    template <typename T, typename Fn> T Read(unsigned board, Fn fn) const {
+        const std::lock_guard<RecursiveMutex> lock(mutex_);
+        const Slot* slot = SlotOf(board);
+        return slot ? T(fn(slot->board)) : T{};
+    }
 
     // Tests observe and fault the boards from their own threads while exports run.
     mutable RecursiveMutex mutex_;

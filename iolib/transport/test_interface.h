@@ -71,6 +71,33 @@ public:
     virtual void VanishAfter(unsigned board, unsigned calls) = 0;
     virtual void Plug(unsigned board, bool present) = 0;
 
+    // Device models on the simulated board's buses (Reset restores their defaults; ClearRecords
+    // empties what they recorded).
+    virtual std::vector<uint8_t> Eeprom(unsigned board) const = 0; // 65536 bytes, erased = 0xFF
+    virtual void SetEeprom(unsigned board, uint16_t address, const std::vector<uint8_t>& bytes) = 0;
+    virtual void SetEepromPresent(unsigned board, bool present) = 0;  // absent: no acknowledge
+    virtual void SetEepromWriteStuck(unsigned board, bool stuck) = 0; // write cycle never ends
+    // The next `count` I2C transfers end with these status bits (0x01, 0x02 or 0x04).
+    virtual void FailNextI2c(unsigned board, uint32_t statusBits, unsigned count) = 0;
+    enum class SpiDevice { Loopback, ShiftRegister };
+    virtual void SetSpiDevice(unsigned board, SpiDevice device) = 0;
+    virtual std::vector<uint8_t> SpiReceived(unsigned board) const = 0; // bytes on MOSI, in order
+    virtual void SetUartLoopback(unsigned board, bool on) = 0;
+    virtual void FeedUart(unsigned board, const std::vector<uint8_t>& bytes) = 0; // arrive on RXD
+    virtual std::vector<uint8_t> UartSent(unsigned board) const = 0;              // sent on TXD
+    virtual uint16_t UartDivisor(unsigned board) const = 0; // last divisor set, 0 before any
+    virtual std::vector<uint8_t> ParConfig(unsigned board) const = 0;  // last configuration array
+    virtual std::vector<uint8_t> ParWritten(unsigned board) const = 0; // bytes the bus wrote
+    virtual void FeedParInput(unsigned board, const std::vector<uint8_t>& bytes) = 0;
+    // The next `count` parallel transfers in that direction time out in the firmware.
+    virtual void ParTimeOutNext(unsigned board, bool input, unsigned count) = 0;
+    struct PatternStep {
+        PortSnapshot ports;      // after the record was applied
+        uint16_t delay;          // the record's delay field as the board received it
+        uint64_t atMicroseconds; // simulated time the record was applied
+    };
+    virtual std::vector<PatternStep> PatternPlayback(unsigned board) const = 0;
+
 protected:
     ~SimControl() = default;
 };

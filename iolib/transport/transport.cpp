@@ -25,7 +25,7 @@ struct TransportState {
 TransportState g_state;
 
 void Dev(std::string_view text, bool indent = false) {
-    if (LogEnabled()) {
+    if (LogEnabled(LogLevel::Dev)) {
         WriteLog(LogLevel::Dev, indent, text);
     }
 }
@@ -43,7 +43,7 @@ std::string ProbeEzUsb(uint8_t devNum) {
 
 std::string ProbeCyUsb(uint8_t devNum) {
     if (!IsValidGuid(g_state.guid)) {
-        if (LogEnabled()) {
+        if (LogEnabled(LogLevel::Error)) {
             WriteLog(LogLevel::Error, false, "Invalid interface GUID: " + g_state.guid);
         }
         return {};
@@ -95,16 +95,6 @@ bool EzBulk(Handle handle, uint32_t code, uint8_t endpoint, uint8_t* data, uint3
     return piece(rest);
 }
 
-// Error bits for a firmware status. Bits 0 to 5 have entries of their own (shifted by 16; bits
-// 16 and above drop out of the shift). The rest, the firmware's refusal of a command it cannot
-// carry out (bit 7) above all, become "Invalid parameter", so that a failed call always leaves
-// an error that can be read and none that can never be cleared.
-uint32_t StatusErrors(uint32_t status) {
-    const uint32_t known = (status << 16) & kKnownErrorBits;
-    const bool unknown = (status & 0xFFC0) != 0 || (status != 0 && known == 0);
-    return known | (unknown ? uint32_t{kErrInvalidParameter} : 0u);
-}
-
 std::string Hex6(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%06X", value & 0xFFFFFF);
@@ -112,6 +102,15 @@ std::string Hex6(uint32_t value) {
 }
 
 } // namespace
+
+// Bits 0 to 5 have entries of their own (shifted by 16; bits 16 and above drop out of the
+// shift). The rest, the firmware's refusal of a command it cannot carry out (bit 7) above all,
+// become "Invalid parameter", so that none is left that can never be cleared.
+uint32_t FirmwareStatusErrors(uint32_t status) {
+    const uint32_t known = (status << 16) & kKnownErrorBits;
+    const bool unknown = (status & 0xFFC0) != 0 || (status != 0 && known == 0);
+    return known | (unknown ? uint32_t{kErrInvalidParameter} : 0u);
+}
 
 DriverType CurrentDriverType() {
     return g_state.type;
@@ -343,7 +342,7 @@ Attempt OneAttempt(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t ti
         Dev("Write XFer successful", true);
         if (readLen != 0 || wantStatus) {
             const uint32_t answerLen = readLen + 4;
-            if (LogEnabled()) {
+            if (LogEnabled(LogLevel::Dev)) {
                 Dev("Reading " + std::to_string(answerLen) + " Bytes", true);
             }
             uint8_t* answer = header; // the answer is read into the same place
@@ -357,13 +356,13 @@ Attempt OneAttempt(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t ti
                 }
                 const uint8_t* s = answer + 1 + readLen;
                 const uint32_t status = s[0] | (s[1] << 8) | (s[2] << 16);
-                if (LogEnabled()) {
+                if (LogEnabled(LogLevel::Dev)) {
                     Dev("Received Firmware Status: " + Hex6(status), true);
                 }
-                SetError(devNum, StatusErrors(status));
+                SetError(devNum, FirmwareStatusErrors(status));
                 result = status == 0 ? Attempt::Success : Attempt::Failure;
             } else {
-                if (LogEnabled()) {
+                if (LogEnabled(LogLevel::Dev)) {
                     Dev("Transaction number mismatch. Expected: " + std::to_string(transaction) +
                             " Received: " + std::to_string(answer[0]),
                         true);
@@ -380,7 +379,7 @@ Attempt OneAttempt(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t ti
 bool DoBulkXFer(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t timeoutMs,
                 uint32_t readLen, uint32_t writeLen, void* readBuffer, const void* writeBuffer,
                 uint16_t p6, uint16_t p4, uint8_t p3) {
-    if (LogEnabled()) {
+    if (LogEnabled(LogLevel::Dev)) {
         Dev("DoBulkXFer");
         Dev("CmdNo=" + std::to_string(command) + ", GetStatus=" + (wantStatus ? "1" : "0") +
                 ", WriteLen=" + std::to_string(writeLen) + ", ReadLen=" + std::to_string(readLen),
@@ -388,6 +387,12 @@ bool DoBulkXFer(uint8_t devNum, uint8_t command, bool wantStatus, uint32_t timeo
     }
     if (!Board(devNum).initialized) {
         SetError(devNum, kErrNotInitialized);
+        return false;
+    }
+    // A block whose size does not fit 32 bits could never be allocated on a 32-bit system (its
+    // size would wrap) nor described to the driver.
+    if (writeLen > kMaxPayload || readLen > kMaxAnswerData) {
+        SetError(devNum, kErrOutOfMemory);
         return false;
     }
     for (int attempt = 1;; ++attempt) {

@@ -32,7 +32,37 @@ struct PortivaLibrary {
     PORTIVA_EXPORT(UsbSetIOState)                                                                  \
     PORTIVA_EXPORT(UsbSetIODir)                                                                    \
     PORTIVA_EXPORT(UsbGetPortState)                                                                \
-    PORTIVA_EXPORT(UsbGetIOState)
+    PORTIVA_EXPORT(UsbGetIOState)                                                                  \
+    PORTIVA_EXPORT(UsbI2CSetSpeed)                                                                 \
+    PORTIVA_EXPORT(UsbI2CSetTimeout)                                                               \
+    PORTIVA_EXPORT(UsbI2CWriteBytes)                                                               \
+    PORTIVA_EXPORT(UsbI2CReadBytes)                                                                \
+    PORTIVA_EXPORT(UsbI2CWriteByte)                                                                \
+    PORTIVA_EXPORT(UsbI2CReadByte)                                                                 \
+    PORTIVA_EXPORT(UsbI2CWriteAndReadBytes)                                                        \
+    PORTIVA_EXPORT(UsbEEpSetAddr)                                                                  \
+    PORTIVA_EXPORT(UsbEEpSetTimeout)                                                               \
+    PORTIVA_EXPORT(UsbEEpWriteBytes)                                                               \
+    PORTIVA_EXPORT(UsbEEpReadBytes)                                                                \
+    PORTIVA_EXPORT(UsbEEpWriteByte)                                                                \
+    PORTIVA_EXPORT(UsbEEpReadByte)                                                                 \
+    PORTIVA_EXPORT(UsbSpiInit)                                                                     \
+    PORTIVA_EXPORT(UsbSpiTransfer)                                                                 \
+    PORTIVA_EXPORT(UsbSpiTransferByte)                                                             \
+    PORTIVA_EXPORT(UsbUartSetBaudrate)                                                             \
+    PORTIVA_EXPORT(UsbUartWriteBytes)                                                              \
+    PORTIVA_EXPORT(UsbUartReadBytes)                                                               \
+    PORTIVA_EXPORT(UsbParInitUsingArray)                                                           \
+    PORTIVA_EXPORT(UsbParInit)                                                                     \
+    PORTIVA_EXPORT(UsbParOut)                                                                      \
+    PORTIVA_EXPORT(UsbParIn)                                                                       \
+    PORTIVA_EXPORT(UsbParSetTimeout)                                                               \
+    PORTIVA_EXPORT(UsbSetTimeout)                                                                  \
+    PORTIVA_EXPORT(UsbParSetWaveforms)                                                             \
+    PORTIVA_EXPORT(UsbParSetTransferSize)                                                          \
+    PORTIVA_EXPORT(UsbParSetAutomode)                                                              \
+    PORTIVA_EXPORT(UsbDaMedSF)                                                                     \
+    PORTIVA_EXPORT(UsbGeneratePattern)
     PORTIVA_EXPORTS
 #undef PORTIVA_EXPORT
 

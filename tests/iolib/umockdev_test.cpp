@@ -420,6 +420,26 @@ TEST_F(UmockdevBoardTest, BoardGoneFailsTheTransfer) {
     EXPECT_EQ(usb_.board.Firmware().latch[0], 0x01);
 }
 
+TEST_F(UmockdevBoardTest, EepromWriteAndReadThroughLibusb) {
+    ASSERT_TRUE(lib.UsbInit(0));
+    // Three pages (11, 16 and 13 bytes), each waited for by the firmware, then one addressed
+    // read of all of it.
+    std::vector<uint8_t> data(40);
+    for (size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<uint8_t>(0xC3 ^ (i * 37));
+    }
+    ASSERT_TRUE(lib.UsbEEpWriteBytes(0, 0x0005, static_cast<uint16_t>(data.size()), data.data()));
+    std::vector<uint8_t> back(data.size());
+    ASSERT_TRUE(lib.UsbEEpReadBytes(0, 0x0005, static_cast<uint16_t>(back.size()), back.data()));
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(lib.UsbGetError(), 0);
+    std::lock_guard<std::mutex> lock(usb_.mutex);
+    const auto& eeprom = usb_.board.Eeprom();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), eeprom.begin() + 5));
+    EXPECT_EQ(eeprom[4], 0xFF);
+    EXPECT_EQ(eeprom[45], 0xFF);
+}
+
 // Run in a process of its own: a malformed interface GUID leaves the EzUsb probe, so the
 // libusb driver gets the EzUsb driver's request blocks for the same board.
 TEST_F(UmockdevBoardTest, EzUsbRequestFormatsThroughLibusb) {
