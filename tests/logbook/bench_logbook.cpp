@@ -2,10 +2,15 @@
 // recordset and in the logbook window (its own " mS" figure), the worked-squares count and the
 // geographic refresh of the busiest band, scrolling the whole grid, update walks with and
 // without a transaction, and the memory the open log holds.
+// The exports and the import of the 100,000-QSO log: the KML of the busiest band, the ADIF of
+// the whole log and that file read into an empty log (with a full country table).
 // Prints figures; judges nothing.
 
+#include "Adif.h"
+#include "CountryFile.h"
 #include "Database.h"
 #include "FakeBoard.h"
+#include "KmlExport.h"
 #include "LogDatabase.h"
 #include "LogGenerator.h"
 #include "LogGeoRefresh.h"
@@ -294,6 +299,54 @@ void logbookWindow(const Log& log) {
     w.close();
 }
 
+// The KML export of the busiest band, the ADIF export of the whole log and the import of that
+// file into an empty log whose country table is filled from the system's cty.dat (when there is
+// one), so every imported QSO is looked up.
+void exchange(const Log& log) {
+    std::printf("\nExports and import, %d QSOs:\n", log.qsos);
+    const QString busiest = QStringLiteral("10368%");
+    KmlSettings kml;
+    kml.callsign = QStringLiteral("DL0TST");
+    kml.transparency = QStringLiteral("128");
+    kml.homeLonLat = QStringLiteral("13.3333333333333,52.5");
+    const QString kmlPath = QDir(log.folder).filePath(QString::fromLatin1(KmlFileName));
+    QElapsedTimer t;
+    t.start();
+    const KmlResult k = ExportLogKml(log.text, busiest, QString(), kml, kmlPath, "1", "1");
+    std::printf("  KML export of %s: %d placemarks in %.0f ms (%.1f MB)%s\n", qPrintable(busiest),
+                k.placemarks, msSince(t), QFileInfo(kmlPath).size() / 1048576.0,
+                k.ok ? "" : qPrintable(QStringLiteral(", failed: ") + k.message));
+
+    const QString adi = QDir(log.folder).filePath(QStringLiteral("log.adi"));
+    t.restart();
+    const AdifExportResult out = ExportLogAdif(log.text, adi);
+    std::printf("  ADIF export of the whole log: %d QSOs in %.0f ms (%.1f MB)%s\n", out.written,
+                msSince(t), QFileInfo(adi).size() / 1048576.0,
+                out.ok ? "" : qPrintable(QStringLiteral(", failed: ") + out.message));
+
+    const QString empty = QDir(log.folder).filePath(QStringLiteral("imported"));
+    QDir().mkpath(empty);
+    if (!EnsureDatabase(QDir(empty).filePath(QString::fromLatin1(DbFileName)))) {
+        std::printf("  no empty log for the import\n");
+        return;
+    }
+    const QString emptyText = BuildConnectionText(empty);
+    const QString cty = QStringLiteral("/usr/share/hamradio-files/cty.dat");
+    const CountryTableResult countries =
+        QFileInfo::exists(cty) ? FillCountryTable(emptyText, cty) : CountryTableResult{};
+    std::printf("  country table of the empty log: %d patterns\n", countries.rows);
+    t.restart();
+    const AdifImportResult in = ImportLogAdif(emptyText, adi, QStringLiteral("JO62QM"));
+    std::printf("  ADIF import into the empty log: %d imported, %d duplicates, %d unreadable in "
+                "%.0f ms%s\n",
+                in.imported, in.duplicates, in.unreadable, msSince(t),
+                in.ok ? "" : qPrintable(QStringLiteral(", failed: ") + in.message));
+    t.restart();
+    const AdifImportResult again = ImportLogAdif(emptyText, adi, QStringLiteral("JO62QM"));
+    std::printf("  the same file again (all duplicates): %d duplicates in %.0f ms\n",
+                again.duplicates, msSince(t));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -323,6 +376,7 @@ int main(int argc, char** argv) {
         bandSwitches(*log, false);
         logbookWindow(*log);
     }
+    exchange(large);
     scrolling(large);
     std::printf("\nUpdates, one per row (100,000 QSOs):\n");
     walkUpdates(large, QStringLiteral("10368%"), false, 200);
