@@ -19,6 +19,8 @@
 #include <QSqlRecord>
 #include <QStringDecoder>
 #include <QTime>
+#include <QVarLengthArray>
+#include <charconv>
 #include <cstring>
 #include <optional>
 
@@ -85,16 +87,65 @@ const ColumnDef columns[ColumnCount] = {
 
 // A few named values: the standard fields of one column, or of one record.
 struct Fields {
-    QList<std::pair<QByteArray, QString>> items;
-    void add(const char* name, const QString& value) { items.append({QByteArray(name), value}); }
+    QVarLengthArray<std::pair<QByteArrayView, QString>, 4> items; // no allocation per column
+    void add(const char* name, const QString& value) {
+        items.append({QByteArrayView(name), value});
+    }
 };
 
 // Reads the last value of a field from a record or a field list.
-template <class List> QString lastValue(const List& items, const char* name) {
+template <class List> QString lastValue(const List& items, QByteArrayView name) {
     for (auto it = items.crbegin(); it != items.crend(); ++it)
-        if (it->first == name)
-            return it->second.isNull() ? QString(QLatin1String("")) : it->second;
+        if (QByteArrayView(it->first) == name)
+            return it->second;
     return {};
+}
+
+// The number written by count digits at pos, -1 when they are not all digits.
+int digitsAt(const QString& text, int pos, int count) {
+    if (pos + count > text.size())
+        return -1;
+    int value = 0;
+    for (int i = pos; i < pos + count; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+QString twoDigits(int n) {
+    return QString(QChar(u'0' + n / 10)) + QChar(u'0' + n % 10);
+}
+
+// "yyyy-MM-dd" exactly (the log's form) and "yyyyMMdd" (ADIF's): the date, or invalid.
+QDate isoDate(const QString& text) {
+    if (text.size() != 10 || text.at(4) != QLatin1Char('-') || text.at(7) != QLatin1Char('-'))
+        return {};
+    const int y = digitsAt(text, 0, 4), m = digitsAt(text, 5, 2), d = digitsAt(text, 8, 2);
+    return y < 0 || m < 0 || d < 0 ? QDate() : QDate(y, m, d);
+}
+QDate compactDate(const QString& text) {
+    if (text.size() != 8)
+        return {};
+    const int y = digitsAt(text, 0, 4), m = digitsAt(text, 4, 2), d = digitsAt(text, 6, 2);
+    return y < 0 || m < 0 || d < 0 ? QDate() : QDate(y, m, d);
+}
+
+// A time of day from "HH:mm:ss" or "HH:mm" (separators given) or "HHmmss" or "HHmm": hours,
+// minutes and seconds, or false.
+bool timeOfDay(const QString& text, bool separated, int* h, int* m, int* sec) {
+    const int step = separated ? 3 : 2;
+    const int n = int(text.size());
+    if (n != 2 * step - (separated ? 1 : 0) && n != 3 * step - (separated ? 1 : 0))
+        return false;
+    if (separated && (text.at(2) != QLatin1Char(':') || (n == 8 && text.at(5) != QLatin1Char(':'))))
+        return false;
+    *h = digitsAt(text, 0, 2);
+    *m = digitsAt(text, step, 2);
+    *sec = n > 2 * step ? digitsAt(text, 2 * step, 2) : 0;
+    return *h >= 0 && *h < 24 && *m >= 0 && *m < 60 && *sec >= 0 && *sec < 60;
 }
 
 bool allDigits(const QString& text) {
@@ -213,7 +264,19 @@ const AdifBand* bandOfText(const QString& text, bool* isFrequency) {
     *isFrequency = false;
     if (!isDecimal(text, false))
         return nullptr;
-    if (const AdifBand* b = bandOfMhz(khzToMhz(text).toDouble())) {
+    // The figure without the locale-aware number parser: digits and at most one point.
+    double khz = 0, scale = 0;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('.')) {
+            scale = 1;
+            continue;
+        }
+        if (scale > 0)
+            khz += (c.unicode() - '0') * (scale /= 10);
+        else
+            khz = khz * 10 + (c.unicode() - '0');
+    }
+    if (const AdifBand* b = bandOfMhz(khz / 1000)) {
         *isFrequency = true;
         return b;
     }
@@ -305,17 +368,15 @@ void standardFields(int column, const QString& v, Fields& out) {
         out.add("CALL", v);
         break;
     case CDate: {
-        const QDate d = QDate::fromString(v, Qt::ISODate);
+        const QDate d = isoDate(v);
         if (d.isValid() && d.year() >= 1930)
-            out.add("QSO_DATE", d.toString(QStringLiteral("yyyyMMdd")));
+            out.add("QSO_DATE", QString(v).remove(QLatin1Char('-')));
         break;
     }
     case CTime: {
-        QTime t = QTime::fromString(v, QStringLiteral("HH:mm:ss"));
-        if (!t.isValid())
-            t = QTime::fromString(v, QStringLiteral("HH:mm"));
-        if (t.isValid())
-            out.add("TIME_ON", t.toString(QStringLiteral("HHmmss")));
+        int h, m, sec;
+        if (timeOfDay(v, true, &h, &m, &sec))
+            out.add("TIME_ON", twoDigits(h) + twoDigits(m) + twoDigits(sec));
         break;
     }
     case CBand: {
@@ -329,7 +390,7 @@ void standardFields(int column, const QString& v, Fields& out) {
     }
     case CMode: {
         const QString upper = v.toUpper();
-        if (isAdifMode(upper)) {
+        if (upper == QLatin1String("SSB") || upper == QLatin1String("CW") || isAdifMode(upper)) {
             out.add("MODE", upper);
             break;
         }
@@ -438,17 +499,17 @@ template <class List> QString fromStandard(int column, const List& f) {
     case CCall:
         return get("CALL");
     case CDate: {
-        const QDate d = QDate::fromString(get("QSO_DATE").trimmed(), QStringLiteral("yyyyMMdd"));
-        return d.isValid() ? d.toString(Qt::ISODate) : QString();
+        const QString t = get("QSO_DATE").trimmed();
+        if (!compactDate(t).isValid())
+            return {};
+        return t.left(4) + QLatin1Char('-') + t.mid(4, 2) + QLatin1Char('-') + t.mid(6, 2);
     }
     case CTime: {
         const QString t = get("TIME_ON").trimmed();
-        QTime time;
-        if (t.size() == 6)
-            time = QTime::fromString(t, QStringLiteral("HHmmss"));
-        else if (t.size() == 4)
-            time = QTime::fromString(t, QStringLiteral("HHmm"));
-        return time.isValid() ? time.toString(QStringLiteral("HH:mm:ss")) : QString();
+        int h, m, sec;
+        if (!timeOfDay(t, false, &h, &m, &sec))
+            return {};
+        return twoDigits(h) + QLatin1Char(':') + twoDigits(m) + QLatin1Char(':') + twoDigits(sec);
     }
     case CBand: {
         const QString freq = get("FREQ").trimmed();
@@ -533,13 +594,38 @@ void appendField(QByteArray& out, const char* name, const QString& value) {
     const QByteArray bytes = value.toUtf8();
     if (bytes.isEmpty())
         return;
+    char length[24];
+    const auto end = std::to_chars(length, length + sizeof length, bytes.size()).ptr;
     out += '<';
     out += name;
     out += ':';
-    out += QByteArray::number(bytes.size());
+    out.append(length, end - length);
     out += '>';
     out += bytes;
     out += ' ';
+}
+
+// Columns whose text the standard field carries exactly as it stands.
+bool plainText(int column) {
+    switch (column) {
+    case CCall:
+    case CRsts:
+    case CRstr:
+    case CName:
+    case CComment:
+    case CDxcc:
+    case CQth:
+    case CQslVia:
+    case CNrs:
+    case CNrr:
+    case COperator:
+    case CContest:
+    case CRig:
+    case CAntenna:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Field bytes as text: UTF-8, or Latin-1 when they are no valid UTF-8.
@@ -585,8 +671,9 @@ QString AdifRecord::field(const char* upperName) const {
 }
 
 bool AdifRecord::has(const char* upperName) const {
+    const QByteArrayView name(upperName);
     for (const auto& f : fields)
-        if (f.first == upperName)
+        if (QByteArrayView(f.first) == name)
             return true;
     return false;
 }
@@ -625,7 +712,10 @@ bool AdifReader::next(AdifRecord& record) {
         qint64 p = lt + 1;
         while (p < gt && isNameChar(data[p]))
             ++p;
-        const QByteArray name = QByteArray(data + lt + 1, p - lt - 1).toUpper();
+        QByteArray name(data + lt + 1, p - lt - 1);
+        for (char& c : name)
+            if (c >= 'a' && c <= 'z')
+                c = char(c - 'a' + 'A');
         if (name.isEmpty() || (p < gt && data[p] != ':')) {
             m_pos = lt + 1;
             continue;
@@ -725,7 +815,7 @@ QByteArray AdifRecordText(const QStringList& values) {
         for (const auto& [name, value] : fields.items)
             appendField(out, name.constData(), value);
         // What the standard fields cannot carry exactly travels beside them.
-        if (fromStandard(c, fields.items) != v)
+        if (!plainText(c) && fromStandard(c, fields.items) != v)
             appendField(out, columns[c].app, v);
     }
     out += "<EOR>\n";
@@ -734,8 +824,12 @@ QByteArray AdifRecordText(const QStringList& values) {
 
 QStringList AdifLogValues(const AdifRecord& record) {
     QStringList out;
+    out.reserve(ColumnCount);
+    bool app = false; // most records from other programs carry none of ours
+    for (const auto& f : record.fields)
+        app = app || f.first.startsWith("APP_FARSCAN_");
     for (int c = 0; c < ColumnCount; ++c) {
-        if (record.has(columns[c].app))
+        if (app && record.has(columns[c].app))
             out << record.field(columns[c].app);
         else
             out << fromStandard(c, record.fields);

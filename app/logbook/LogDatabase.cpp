@@ -104,9 +104,30 @@ QString BandDigits(const QString& bandPattern) {
     return bandPattern.endsWith(QLatin1Char('%')) ? bandPattern.chopped(1) : bandPattern;
 }
 
+namespace {
+
+bool digits(const QString& text, std::initializer_list<int> positions) {
+    for (const int i : positions)
+        if (text.at(i) < QLatin1Char('0') || text.at(i) > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
+} // namespace
+
 QString ShownDate(const QVariant& stored) {
     if (!stored.isValid() || stored.isNull())
         return {};
+    if (stored.typeId() == QMetaType::QString) {
+        // The stored ISO form, without the date parser (a grid shows thousands of them).
+        const QString text = stored.toString();
+        if (text.size() >= 10 && text.at(4) == QLatin1Char('-') && text.at(7) == QLatin1Char('-') &&
+            digits(text, {0, 1, 2, 3, 5, 6, 8, 9}) &&
+            (text.size() == 10 || !text.at(10).isDigit()) &&
+            QDate(text.left(4).toInt(), text.mid(5, 2).toInt(), text.mid(8, 2).toInt()).isValid())
+            return QLatin1Char(' ') + text.mid(8, 2) + QLatin1Char('.') + text.mid(5, 2) +
+                   QLatin1Char('.') + text.left(4);
+    }
     QDate date = stored.typeId() == QMetaType::QDate ? stored.toDate() : QDate();
     if (!date.isValid())
         date = QDate::fromString(stored.toString().left(10), Qt::ISODate);
@@ -118,6 +139,13 @@ QString ShownDate(const QVariant& stored) {
 QString ShownTime(const QVariant& stored) {
     if (!stored.isValid() || stored.isNull())
         return {};
+    if (stored.typeId() == QMetaType::QString) {
+        const QString text = stored.toString();
+        if (text.size() == 8 && text.at(2) == QLatin1Char(':') && text.at(5) == QLatin1Char(':') &&
+            digits(text, {0, 1, 3, 4, 6, 7}) && text.left(2).toInt() < 24 &&
+            text.mid(3, 2).toInt() < 60 && text.mid(6, 2).toInt() < 60)
+            return text.left(5);
+    }
     QTime time = stored.typeId() == QMetaType::QTime ? stored.toTime() : QTime();
     const QString text = stored.toString();
     if (!time.isValid())
