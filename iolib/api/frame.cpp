@@ -7,13 +7,13 @@
 #include "api/entry.h"
 #include "api/version.h"
 #include "internal/board_table.h"
-#include "internal/debug_config.h"
+#include "debuglog/debug_config.h"
 #include "transport/transport.h"
 
 #ifdef _WIN32
 #include <windows.h>
 
-#include "internal/debug_window.h"
+#include "debuglog/debug_window.h"
 #endif
 
 using namespace portiva;

@@ -1,8 +1,8 @@
 #include "internal/log.h"
 
-#include "internal/debug_config.h"
+#include "debuglog/debug_config.h"
 #ifdef _WIN32
-#include "internal/debug_window.h"
+#include "debuglog/debug_window.h"
 #endif
 
 namespace portiva {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "internal/debug_window.h"
+#include "debuglog/debug_window.h"
 
 namespace portiva {
 namespace {

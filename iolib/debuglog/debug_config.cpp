@@ -1,4 +1,4 @@
-#include "internal/debug_config.h"
+#include "debuglog/debug_config.h"
 
 #include <cctype>
 #include <cstdlib>
