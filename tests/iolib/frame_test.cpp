@@ -282,8 +282,8 @@ TEST_F(TransportTest, RefusedCommandsAndShortTransfersLeaveReadableErrors) {
     EXPECT_FALSE(lib.hooks->Transfer(0, 99, true, 500, 0, {}, answer));
     EXPECT_EQ(Errors(), (std::vector<int>{6}));
 
-    // The board's command buffer holds 512 bytes: 32 port records (528 bytes) are refused whole,
-    // and the refusal comes with the next answer; 31 records fit.
+    // Port records come whole: a payload of 33 bytes is refused, and the refusal comes with the
+    // next answer. Records beyond one endpoint buffer stream through (32 records, 528 bytes).
     auto records = [](size_t count) {
         std::vector<uint8_t> payload(count * 16, 0);
         for (size_t r = 0; r < count; ++r) {
@@ -294,16 +294,18 @@ TEST_F(TransportTest, RefusedCommandsAndShortTransfersLeaveReadableErrors) {
         }
         return payload;
     };
-    EXPECT_TRUE(lib.hooks->Transfer(0, 1, false, 500, 0, records(32), answer)) << "no answer";
+    std::vector<uint8_t> ragged = records(2);
+    ragged.push_back(0);
+    EXPECT_TRUE(lib.hooks->Transfer(0, 1, false, 500, 0, ragged, answer)) << "no answer";
     EXPECT_EQ(sim->Ports(0).latch[0], 0);
     EXPECT_FALSE(lib.UsbGetStatus(0));
     EXPECT_EQ(Errors(), (std::vector<int>{6}));
-    EXPECT_TRUE(lib.hooks->Transfer(0, 1, false, 500, 0, records(31), answer));
+    EXPECT_TRUE(lib.hooks->Transfer(0, 1, false, 500, 0, records(32), answer));
     EXPECT_TRUE(lib.UsbGetStatus(0));
     EXPECT_EQ(sim->Ports(0).latch[0], 0x5A);
 
-    // An answer holds at most 252 data bytes: a longer one never comes.
-    EXPECT_FALSE(lib.hooks->Transfer(0, 3, false, 500, 253, {}, answer));
+    // An answer of more than 65,536 data bytes is never sent.
+    EXPECT_FALSE(lib.hooks->Transfer(0, 3, false, 500, 65537, {}, answer));
     EXPECT_EQ(Errors(), (std::vector<int>{4}));
     EXPECT_FALSE(lib.UsbGetStatus(0));
     EXPECT_EQ(Errors(), (std::vector<int>{6}));
