@@ -125,7 +125,7 @@ endfunction()
 farscan_install_program(farscan)
 farscan_install_program(farscan-sim)
 farscan_install_program(portiva_cli)
-farscan_install_program(portiva-debugview)
+farscan_install_program(portiva_debugview)
 if(TARGET farscan)
   install(FILES ${farscan_packaging}/${farscan_app_id}.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT farscan)
@@ -160,7 +160,10 @@ if(TARGET portiva)
   configure_file(${farscan_packaging}/portiva.pc.in ${CMAKE_BINARY_DIR}/portiva.pc @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/portiva.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
           COMPONENT libportiva-dev)
-  if(NOT WIN32)
+  if(WIN32)
+    install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/libportiva.def
+            DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libportiva-dev OPTIONAL)
+  else()
     install(FILES ${PROJECT_SOURCE_DIR}/iolib/udev/60-portiva.rules
             DESTINATION lib/udev/rules.d COMPONENT libportiva1)
   endif()

@@ -1,0 +1,15 @@
+cmake_minimum_required(VERSION 3.25)
+# Turns the linker's export list ("UsbInit = UsbInit@4 @12") into a module definition file by
+# stdcall names ("UsbInit@4 @12") for dlltool --kill-at and other linkers.
+file(STRINGS ${IN} lines)
+set(out "LIBRARY libportiva.dll\n")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^EXPORTS")
+    string(APPEND out "EXPORTS\n")
+  elseif(line MATCHES "^ +([A-Za-z_][A-Za-z0-9_]*) = ([A-Za-z_][A-Za-z0-9_]*@[0-9]+) (@[0-9]+)")
+    string(APPEND out "    ${CMAKE_MATCH_2} ${CMAKE_MATCH_3}\n")
+  elseif(line MATCHES "^ +([A-Za-z_][A-Za-z0-9_]*) (@[0-9]+)")
+    string(APPEND out "    ${CMAKE_MATCH_1} ${CMAKE_MATCH_2}\n")
+  endif()
+endforeach()
+file(WRITE ${OUT} "${out}")
