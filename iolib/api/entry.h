@@ -34,6 +34,12 @@ template <typename Body> PortivaBool Checked(uint8_t devNum, bool argumentsValid
     return Guarded(devNum, body);
 }
 
+// Raises "Invalid parameter" for a check an export makes inside its body; false to return.
+inline bool InvalidParameter(uint8_t devNum) {
+    SetError(devNum, kErrInvalidParameter);
+    return false;
+}
+
 inline void DevLog(const char* text) {
     if (LogEnabled()) {
         WriteLog(LogLevel::Dev, false, text);

@@ -6,8 +6,8 @@
 
 #include "api/entry.h"
 #include "api/version.h"
-#include "internal/board_table.h"
 #include "debuglog/debug_config.h"
+#include "internal/board_table.h"
 #include "transport/transport.h"
 
 #ifdef _WIN32
@@ -31,7 +31,7 @@ void OnLibraryLoad() noexcept {
         ApplyDebugSettings(std::move(settings));
         if (DebugEnabled()) {
             WriteLog(LogLevel::Info, false, "Windows version: " + SystemDescription());
-            WriteLog(LogLevel::Info, false, "Dll file path and name: " + LibraryFileName());
+            WriteLog(LogLevel::Info, false, "Dll file path and name: " + LibraryFilePath());
             WriteLog(LogLevel::Info, false, "Dll version: " + LibraryVersionText());
             WriteLog(LogLevel::Dev, false, "Initializing basic data structures");
         }

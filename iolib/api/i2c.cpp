@@ -21,11 +21,6 @@ constexpr uint8_t kI2cTimeoutSelect = 1;
 constexpr uint8_t kEepromTimeoutSelect = 2;
 constexpr const char* kZeroLenLabel = "Len (You passed zero as length, adjusting it to 2^16)";
 
-bool Invalid(uint8_t devNum) {
-    SetError(devNum, kErrInvalidParameter);
-    return false;
-}
-
 bool ValidTransfer(uint8_t sladdr, uint32_t len, const void* data) {
     return sladdr < 128 && (len == 0 || data);
 }
@@ -33,7 +28,7 @@ bool ValidTransfer(uint8_t sladdr, uint32_t len, const void* data) {
 // The address byte and `len` data bytes; `stop` false leaves the bus to a read that follows.
 bool PlainWrite(uint8_t devNum, uint8_t sladdr, uint32_t len, const void* data, bool stop) {
     if (!ValidTransfer(sladdr, len, data)) {
-        return Invalid(devNum);
+        return InvalidParameter(devNum);
     }
     std::unique_ptr<uint8_t[]> payload(new (std::nothrow) uint8_t[size_t{len} + 1]);
     if (!payload) {
@@ -51,7 +46,7 @@ bool PlainWrite(uint8_t devNum, uint8_t sladdr, uint32_t len, const void* data, 
 // `len` bytes (up to 65536: the header's read length is 32 bits wide) into `data`.
 bool PlainRead(uint8_t devNum, uint8_t sladdr, uint32_t len, void* data) {
     if (!ValidTransfer(sladdr, len, data)) {
-        return Invalid(devNum);
+        return InvalidParameter(devNum);
     }
     const uint8_t address = static_cast<uint8_t>(sladdr * 2 + 1);
     return DoBulkXFer(devNum, kCmdI2cTransfer, Board(devNum).retrieveAll, kI2cTimeoutMs, len, 1,
@@ -77,7 +72,7 @@ uint32_t EepromLength(trace::Call& t, uint16_t len) {
 bool EepromWrite(uint8_t devNum, uint16_t addr, uint32_t len, const uint8_t* data) {
     const uint8_t sladdr = Board(devNum).eepromSladdr;
     if (!data || sladdr >= 128) {
-        return Invalid(devNum);
+        return InvalidParameter(devNum);
     }
     const uint8_t device = static_cast<uint8_t>(sladdr * 2);
     bool ok = true;
@@ -100,7 +95,7 @@ bool EepromWrite(uint8_t devNum, uint16_t addr, uint32_t len, const uint8_t* dat
 bool EepromRead(uint8_t devNum, uint16_t addr, uint32_t len, void* data) {
     const uint8_t sladdr = Board(devNum).eepromSladdr;
     if (!data || sladdr >= 128) {
-        return Invalid(devNum);
+        return InvalidParameter(devNum);
     }
     const uint8_t address[2] = {static_cast<uint8_t>(addr >> 8), static_cast<uint8_t>(addr)};
     return PlainWrite(devNum, sladdr, sizeof address, address, true) &&
@@ -194,7 +189,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteAndReadBytes(uint8_t DevNum, uin
         // Both phases' arguments first: a bad read buffer must not leave a write without its
         // stop condition on the bus.
         if (!ValidTransfer(Sladdr, WriteLen, PWrite) || !ValidTransfer(Sladdr, ReadLen, PRead)) {
-            return t.Result(Invalid(DevNum));
+            return t.Result(InvalidParameter(DevNum));
         }
         // The read runs whatever the write returned; the write's errors stay in the flags.
         PlainWrite(DevNum, Sladdr, WriteLen, PWrite, false);
@@ -208,7 +203,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpSetAddr(uint8_t DevNum, uint8_t Sladd
         trace::Call t("UsbEepSetAddr");
         t.Byte("DevNum", DevNum).Byte("Sladdr", Sladdr);
         if (Sladdr >= 128) {
-            return t.Result(Invalid(DevNum));
+            return t.Result(InvalidParameter(DevNum));
         }
         Board(DevNum).eepromSladdr = Sladdr;
         return t.Result(true);

@@ -22,11 +22,6 @@ constexpr uint32_t kTransferSizeGrain = 32;
 constexpr uint32_t kPatternRecordSize = 16;
 constexpr uint8_t kParTimeoutSelect = 0;
 
-bool Invalid(uint8_t devNum) {
-    SetError(devNum, kErrInvalidParameter);
-    return false;
-}
-
 // How long the host waits for bus data: the firmware's own time-out plus room.
 uint32_t HostWaitMs(const DeviceRecord& board) {
     return board.parTimeout < 9001 ? 10000 : 70000;
@@ -40,7 +35,7 @@ bool Close(uint8_t devNum, bool result) {
 
 bool ParInitUsingArray(uint8_t devNum, const uint8_t* config) {
     if (!config) {
-        return Invalid(devNum);
+        return InvalidParameter(devNum);
     }
     const uint32_t length = ParConfigLength(config[0]);
     if (!DoBulkXFer(devNum, kCmdParInit, true, kCommandTimeoutMs, 0, length, nullptr, config)) {
@@ -67,7 +62,7 @@ StreamCheck CheckStream(uint8_t devNum, const void* data, uint32_t len, uint32_t
         return StreamCheck::Fail;
     }
     if (!data) {
-        Invalid(devNum);
+        InvalidParameter(devNum);
         return StreamCheck::Fail;
     }
     if (len == 0) {
@@ -76,7 +71,7 @@ StreamCheck CheckStream(uint8_t devNum, const void* data, uint32_t len, uint32_t
     // Twice a dword may not fit 32 bits, and neither may the buffer around it.
     const uint64_t n = uint64_t{len} * (board.bus16Bit ? 2 : 1);
     if (n > kMaxStream) {
-        Invalid(devNum);
+        InvalidParameter(devNum);
         return StreamCheck::Fail;
     }
     bytes = static_cast<uint32_t>(n);
@@ -163,7 +158,7 @@ bool ParSetTransferSize(uint8_t devNum, uint32_t size) {
         return false;
     }
     if (size == 0 || size >= kMaxTransferSize || size % kTransferSizeGrain != 0) {
-        return Close(devNum, Invalid(devNum));
+        return Close(devNum, InvalidParameter(devNum));
     }
     const Handle handle = Board(devNum).handle;
     if (!SetTransferSize(handle, req::kEpParOut, size) ||
@@ -202,7 +197,7 @@ void ConvertPattern(uint8_t* records, uint32_t len) {
 
 bool GeneratePattern(uint8_t devNum, uint8_t* records, uint32_t len) {
     if (len % kPatternRecordSize != 0 || (len && !records) || len > kMaxPayload) {
-        return Invalid(devNum);
+        return InvalidParameter(devNum);
     }
     if (len == 0) {
         return true; // no record, nothing to play
@@ -230,7 +225,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParInit(uint8_t DevNum, uint8_t Mode) {
         trace::Call t("UsbParInit");
         t.Byte("DevNum", DevNum).Byte("Mode", Mode);
         if (Mode >= kParModeCount) {
-            return t.Result(Invalid(DevNum));
+            return t.Result(InvalidParameter(DevNum));
         }
         const uint8_t* config = ParModeArray(Mode);
         if (!config) {
@@ -290,7 +285,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetWaveforms(uint8_t DevNum, uint8_t 
         trace::Call t("UsbParSetWaveforms");
         t.Byte("DevNum", DevNum).Byte("InWfIdx", InWfIdx).Byte("OutWfIdx", OutWfIdx);
         if (InWfIdx > kMaxWaveformIndex || OutWfIdx > kMaxWaveformIndex) {
-            return t.Result(Invalid(DevNum));
+            return t.Result(InvalidParameter(DevNum));
         }
         return t.Result(DoBulkXFer(DevNum, kCmdParSetWaveforms, false, kCommandTimeoutMs, 0, 0,
                                    nullptr, nullptr, 0, 0,

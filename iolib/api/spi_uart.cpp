@@ -23,11 +23,6 @@ constexpr uint32_t kUartMaxBaud = 115200;
 constexpr uint32_t kUartReadMax = 512;
 constexpr uint32_t kUartCountSize = 2;
 
-bool Invalid(uint8_t devNum) {
-    SetError(devNum, kErrInvalidParameter);
-    return false;
-}
-
 // Clock delay of the firmware's SPI loop for Speed 1..5; other values run without delay.
 uint16_t SpiDelay(uint8_t speed) {
     static constexpr uint16_t kDelays[] = {0, 3, 18, 43, 119, 244};
@@ -38,7 +33,7 @@ uint16_t SpiDelay(uint8_t speed) {
 // select line at their idle levels.
 bool SpiInit(uint8_t devNum, bool lsbFirst, uint8_t mode, uint8_t speed) {
     if (mode > kSpiMaxMode) {
-        return Invalid(devNum);
+        return InvalidParameter(devNum);
     }
     uint8_t states[16] = {0x1F, static_cast<uint8_t>((mode & 1) ? 0xC0 : 0x80)};
     uint8_t dirs[10] = {0x0F, 0xE0};
@@ -71,7 +66,7 @@ bool SpiTransfer(uint8_t devNum, const uint8_t* write, uint8_t* read, uint32_t l
         return false;
     }
     if ((!write && !read) || len == 0) {
-        return Invalid(devNum);
+        return InvalidParameter(devNum);
     }
     const uint32_t blockSize = board.highSpeed ? kSpiBlockHighSpeed : kSpiBlockFullSpeed;
     const uint8_t mode =
@@ -107,7 +102,7 @@ uint16_t UartDivisor(uint32_t baudrate) {
 // Sets the divisor and sends the bytes (none for a baud rate change) with it.
 bool UartSend(uint8_t devNum, uint32_t baudrate, const void* data, uint32_t len) {
     if (baudrate < kUartMinBaud || baudrate > kUartMaxBaud || (len && !data) || len > kMaxPayload) {
-        return Invalid(devNum);
+        return InvalidParameter(devNum);
     }
     Board(devNum).uartBaudrate = baudrate;
     return DoBulkXFer(devNum, kCmdUartWrite, false, kUartTimeoutMs, 0, len, nullptr, data, 0,
@@ -116,7 +111,7 @@ bool UartSend(uint8_t devNum, uint32_t baudrate, const void* data, uint32_t len)
 
 bool UartRead(uint8_t devNum, uint8_t* data, uint32_t* count) {
     if (!count || (*count && !data)) {
-        return Invalid(devNum);
+        return InvalidParameter(devNum);
     }
     const uint32_t wanted = std::min(*count, kUartReadMax);
     uint8_t answer[kUartCountSize + kUartReadMax] = {};

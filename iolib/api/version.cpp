@@ -4,6 +4,10 @@
 #include <windows.h>
 
 #include <vector>
+#else
+#include <dlfcn.h>
+
+#include <cstdlib>
 #endif
 
 namespace portiva {
@@ -11,10 +15,11 @@ namespace portiva {
 #ifdef _WIN32
 
 namespace {
+// Something in the library's own image, to find its file.
 void Anchor() {}
 } // namespace
 
-std::string LibraryVersionText() {
+std::string LibraryFilePath() {
     HMODULE module = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -22,9 +27,16 @@ std::string LibraryVersionText() {
         return {};
     }
     char file[MAX_PATH] = {};
-    if (!GetModuleFileNameA(module, file, sizeof file)) {
+    const DWORD length = GetModuleFileNameA(module, file, sizeof file);
+    return std::string(file, length < sizeof file ? length : 0);
+}
+
+std::string LibraryVersionText() {
+    const std::string path = LibraryFilePath();
+    if (path.empty()) {
         return {};
     }
+    const char* file = path.c_str();
     DWORD unused = 0;
     const DWORD size = GetFileVersionInfoSizeA(file, &unused);
     if (size == 0 || size >= 8192) {
@@ -46,6 +58,25 @@ std::string LibraryVersionText() {
 }
 
 #else
+
+namespace {
+// Something in the library's own image, to find its file.
+void Anchor() {}
+} // namespace
+
+std::string LibraryFilePath() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&Anchor), &info) || !info.dli_fname) {
+        return {};
+    }
+    char* full = realpath(info.dli_fname, nullptr);
+    if (!full) {
+        return info.dli_fname;
+    }
+    std::string name(full);
+    std::free(full);
+    return name;
+}
 
 // Other platforms carry the version in the file name and SONAME; the build passes it in.
 std::string LibraryVersionText() {

@@ -1,5 +1,7 @@
 #include "debuglog/debug_config.h"
 
+#include "api/version.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -37,9 +39,6 @@ std::string_view Trim(std::string_view text) {
     }
     return text;
 }
-
-// Something in the library's own image, to find its file.
-void Anchor() {}
 
 } // namespace
 
@@ -213,18 +212,6 @@ std::string SystemDescription() {
            std::to_string(platform) + ") Build " + std::to_string(build) + " " + info.szCSDVersion;
 }
 
-std::string LibraryFileName() {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&Anchor), &module)) {
-        return {};
-    }
-    char file[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(module, file, sizeof file);
-    return std::string(file, length < sizeof file ? length : 0);
-}
-
 bool AppendLogLine(const std::string& file, const std::string& line) noexcept {
     HANDLE handle = CreateFileA(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -343,7 +330,7 @@ std::string FindViewer() {
     if (const auto chosen = Env("PORTIVA_DEBUGVIEW")) {
         return *chosen;
     }
-    const std::string library = LibraryFileName();
+    const std::string library = LibraryFilePath();
     if (const size_t slash = library.find_last_of('/'); slash != std::string::npos) {
         const std::string beside = library.substr(0, slash + 1) + "portiva-debugview";
         if (Executable(beside)) {
@@ -421,20 +408,6 @@ std::string SystemDescription() {
     }
     return std::string(names.sysname) + " " + names.release + " " + names.version + " " +
            names.machine;
-}
-
-std::string LibraryFileName() {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void*>(&Anchor), &info) || !info.dli_fname) {
-        return {};
-    }
-    char* full = realpath(info.dli_fname, nullptr);
-    if (!full) {
-        return info.dli_fname;
-    }
-    std::string name(full);
-    std::free(full);
-    return name;
 }
 
 bool AppendLogLine(const std::string& file, const std::string& line) noexcept {

@@ -40,9 +40,6 @@ void ShowDebugModeNotice(const DebugSettings& settings);
 // "Windows version: " text on Windows; the kernel's name, release and version elsewhere.
 std::string SystemDescription();
 
-// The library's own file with its full path; empty when it cannot be told.
-std::string LibraryFileName();
-
 // Appends one line to the file (opened and closed for it); false when it could not be written.
 bool AppendLogLine(const std::string& file, const std::string& line) noexcept;
 
