@@ -513,7 +513,10 @@ template <class List> QString fromStandard(int column, const List& f) {
     }
     case CBand: {
         const QString freq = get("FREQ").trimmed();
-        if (isDecimal(freq, true) && freq.toDouble() > 0)
+        bool nonZero = false;
+        for (const QChar c : freq)
+            nonZero = nonZero || (c > QLatin1Char('0') && c <= QLatin1Char('9'));
+        if (nonZero && isDecimal(freq, true))
             return mhzToKhz(freq);
         const AdifBand* b = bandNamed(get("BAND").trimmed());
         return b && b->lowMhz >= 1.0 ? QString::fromLatin1(b->digits) : QString();
@@ -553,11 +556,15 @@ template <class List> QString fromStandard(int column, const List& f) {
         return p;
     }
     case CQrb: {
+        // Whole kilometres: the digits before the point, without leading zeros.
         const QString d = get("DISTANCE").trimmed();
         if (!isDecimal(d, true))
             return {};
-        const qint64 km = qint64(d.toDouble());
-        return km > 0 && km < 100000 ? QString::number(km) : QString();
+        QString km =
+            d.left(d.indexOf(QLatin1Char('.')) < 0 ? d.size() : d.indexOf(QLatin1Char('.')));
+        while (km.startsWith(QLatin1Char('0')))
+            km.remove(0, 1);
+        return km.size() <= 5 ? km : QString();
     }
     case CDxcc:
         return get("COUNTRY");
@@ -591,17 +598,30 @@ template <class List> QString fromStandard(int column, const List& f) {
 }
 
 void appendField(QByteArray& out, const char* name, const QString& value) {
-    const QByteArray bytes = value.toUtf8();
-    if (bytes.isEmpty())
+    if (value.isEmpty())
         return;
-    char length[24];
-    const auto end = std::to_chars(length, length + sizeof length, bytes.size()).ptr;
+    bool ascii = true;
+    for (const QChar c : value)
+        ascii = ascii && c.unicode() < 0x80;
+    // ASCII, as most fields are, goes in without a UTF-8 copy; the length is in bytes either way.
+    const QByteArray utf8 = ascii ? QByteArray() : value.toUtf8();
+    const qsizetype length = ascii ? value.size() : utf8.size();
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, length).ptr;
     out += '<';
     out += name;
     out += ':';
-    out.append(length, end - length);
+    out.append(digits, end - digits);
     out += '>';
-    out += bytes;
+    if (ascii) {
+        const qsizetype at = out.size();
+        out.resize(at + length);
+        char* to = out.data() + at;
+        for (const QChar c : value)
+            *to++ = char(c.unicode());
+    } else {
+        out += utf8;
+    }
     out += ' ';
 }
 
@@ -1102,6 +1122,9 @@ AdifImportJob::AdifImportJob(const QString& connectionText, const QString& path,
         return;
     }
     QSqlDatabase& sql = d->db.handle()->database();
+    // The whole import is one transaction. With room for its pages in memory SQLite keeps the
+    // file readable for the windows until the commit instead of locking it on the first spill.
+    QSqlQuery(sql).exec(QStringLiteral("PRAGMA cache_size = -65536"));
     QString error;
     if (!d->dxcc.load(d->db, &error)) {
         d->fail(
