@@ -198,10 +198,29 @@ void QslWindow::buildControls() {
     top->addLayout(buttons);
     top->addStretch(1);
 
-    // Labels that show values expose them to assistive tools through their text.
-    for (QLabel* l : m_card->findChildren<QLabel*>()) {
-        if (l != m_sign && l != m_clubSign)
+    // Labels that show values keep a short caption as their name and give what they show as
+    // their description; the column headings are named by their text.
+    const std::array<std::pair<const char*, const char*>, 14> captions = {{
+        {"CallL", "Own callsign"},
+        {"GridL", "Own locator"},
+        {"GridL1", "Own locator, subsquare"},
+        {"Label6", "QSL info line"},
+        {"Label11", "QSL line 2"},
+        {"Label14", "QSL line 3"},
+        {"Label15", "QSL line 4"},
+        {"Label7", "Address line"},
+        {"Label8", "Foot line"},
+        {"Label1", "Card heading"},
+        {"Cal", "Callsign on the card"},
+        {"Label10", "QSL manager"},
+        {"Label4", "Card request"},
+        {"Label3", "Greeting"},
+    }};
+    for (const auto& [name, caption] : captions) {
+        if (QLabel* l = label(QLatin1String(name))) {
+            l->setAccessibleName(tr(caption));
             l->setAccessibleDescription(l->text());
+        }
     }
 }
 

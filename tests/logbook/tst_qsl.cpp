@@ -136,6 +136,10 @@ private slots:
         QCOMPARE(window.windowTitle(), QStringLiteral("FarscanQSL"));
         QCOMPARE(window.label("CallL")->text(), QStringLiteral("DL0XYZ"));
         QCOMPARE(window.label("Label6")->text(), QStringLiteral("DOK: P25"));
+        // A screen reader hears the caption and what the label shows.
+        QCOMPARE(window.label("CallL")->accessibleName(), QStringLiteral("Own callsign"));
+        QCOMPARE(window.label("CallL")->accessibleDescription(), QStringLiteral("DL0XYZ"));
+        QCOMPARE(window.box("qrg", 1)->accessibleName(), QStringLiteral("Frequency kHz, row 2"));
         window.chkPdf()->setChecked(true);
 
         auto print = [&](const char* button, const QString& file) {
@@ -179,6 +183,7 @@ private slots:
         QCOMPARE(Codes(text).mid(0, 4), QStringList({"Q1AAA:N", "Q2BBB:N", "Q1AAA:N", "Q1AAA:N"}));
         // The last card stays on the window.
         QCOMPARE(window.label("Cal")->text(), QStringLiteral("Q2BBB"));
+        QCOMPARE(window.label("Cal")->accessibleDescription(), QStringLiteral("Q2BBB"));
         QCOMPARE(window.box("datem", 0)->text(), QStringLiteral(" 13.05.2024"));
         QCOMPARE(window.box("utc", 0)->text(), QStringLiteral("  06:30 "));
         QCOMPARE(window.box("qrg", 0)->text(), QStringLiteral("    144,300"));
