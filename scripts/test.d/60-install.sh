@@ -32,7 +32,8 @@ for f in usr/bin/farscan usr/bin/farscan-sim usr/bin/portiva \
   usr/share/icons/hicolor/scalable/apps/org.farscan.Farscan.svg \
   usr/share/icons/hicolor/128x128/apps/org.farscan.Farscan.png \
   usr/share/man/man1/farscan.1.gz usr/share/man/man1/farscan-sim.1.gz usr/share/man/man1/portiva.1.gz \
-  usr/share/man/man3/portiva.3.gz usr/share/farscan/beacons.csv \
+  usr/share/man/man3/portiva.3.gz usr/share/man/man1/portiva-debugview.1.gz \
+  usr/bin/portiva-debugview usr/share/farscan/beacons.csv \
   usr/share/doc/farscan/copyright usr/share/doc/libportiva1/changelog.gz; do
   [[ -e "$install_root/$f" ]] || install_fail "$f is not installed"
 done
@@ -55,7 +56,8 @@ grep -q '^Categories=.*HamRadio;' "$install_root/usr/share/applications/org.fars
   || install_fail "the desktop entry is not in the HamRadio category"
 appstreamcli validate --no-net "$install_root/usr/share/metainfo/org.farscan.Farscan.metainfo.xml" \
   >/dev/null || install_fail "appstreamcli validate"
-for page in man1/farscan.1.gz man1/farscan-sim.1.gz man1/portiva.1.gz man3/portiva.3.gz; do
+for page in man1/farscan.1.gz man1/farscan-sim.1.gz man1/portiva.1.gz man1/portiva-debugview.1.gz \
+  man3/portiva.3.gz; do
   install_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l \
     "$install_root/usr/share/man/$page" 2>&1 >/dev/null)
   [[ -z "$install_warnings" ]] || install_fail "man -l $page warns: $install_warnings"
