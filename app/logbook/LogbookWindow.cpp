@@ -652,12 +652,7 @@ void LogbookWindow::searchLog() {
         return;
     if (m_search->selected() == 2) {
         countSquares();
-        QString error;
-        const int confirmed =
-            CountConfirmedSquares(connectionText(), m_context.state.BandPattern, &error);
-        if (confirmed < 0)
-            qCWarning(lcLogbook, "Confirmed squares not counted: %s", qPrintable(error));
-        m_SQc->setText(confirmed < 0 ? QString() : QString::number(confirmed));
+        countConfirmedSquares();
     } else {
         countDxcc();
     }
@@ -723,14 +718,18 @@ void LogbookWindow::exportAdif(const QString& path) {
     });
 }
 
-void LogbookWindow::logChanged() {
-    countSquares();
+void LogbookWindow::countConfirmedSquares() {
     QString error;
     const int confirmed =
         CountConfirmedSquares(connectionText(), m_context.state.BandPattern, &error);
     if (confirmed < 0)
         qCWarning(lcLogbook, "Confirmed squares not counted: %s", qPrintable(error));
     m_SQc->setText(confirmed < 0 ? QString() : QString::number(confirmed));
+}
+
+void LogbookWindow::logChanged() {
+    countSquares();
+    countConfirmedSquares();
     countDxcc();
     loadLogGrid();
 }

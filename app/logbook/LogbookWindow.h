@@ -130,6 +130,7 @@ private:
     void bindGrid(std::shared_ptr<Recordset> rows);
     void askDelete();
     void countSquares();
+    void countConfirmedSquares();
     void countDxcc();
     void refreshEnded(bool ok, bool cancelled, int recordCount, const QString& error);
     void tell(const QString& text);

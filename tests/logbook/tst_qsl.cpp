@@ -72,6 +72,46 @@ QStringList Codes(const QString& connectionText) {
     return out;
 }
 
+struct Qso {
+    const char* call;
+    const char* date;
+    const char* time;
+    const char* band;
+    const char* qsl;
+    const char* manager = "";
+};
+
+// A station in a scratch folder with a log of these QSOs, and its QSL window with the messages
+// and the PDF file dialog caught.
+struct QslStation {
+    explicit QslStation(std::initializer_list<Qso> qsos)
+        : station(dir.path(), dir.file(QStringLiteral("Farscan.txt"))) {
+        QVERIFY(station.database.ensure());
+        text = station.database.connectionText();
+        DbConnection db;
+        QVERIFY(db.open(text));
+        for (const Qso& q : qsos)
+            Insert(db, q.call, q.date, q.time, q.band, q.qsl, q.manager);
+        station.state.DbConnectionText = text;
+    }
+    // Made once the settings and station values are in place.
+    QslWindow& open() {
+        window = std::make_unique<QslWindow>(context);
+        window->setMessageSink([this](const QString& m) { messages << m; });
+        window->setPdfPathChooser(
+            [this](QWidget*, std::function<void(QString)> done) { done(nextPdf); });
+        window->show();
+        return *window;
+    }
+    ScratchDir dir;
+    TestStation station;
+    QString text;
+    StationContext context = station.context();
+    std::unique_ptr<QslWindow> window;
+    QStringList messages;
+    QString nextPdf;
+};
+
 } // namespace
 
 class QslTest : public QObject {
@@ -86,29 +126,25 @@ private slots:
     }
 
     void cardsPrintToPdfAndCodesMoveOn() {
-        ScratchDir dir;
-        TestStation station(dir.path(), dir.file(QStringLiteral("Farscan.txt")));
-        QVERIFY(station.database.ensure());
-        const QString text = station.database.connectionText();
-        {
-            DbConnection db;
-            QVERIFY(db.open(text));
-            // Three QSOs with Q1AAA and one with Q2BBB to confirm, five with Q3CCC, two
-            // stations thanked, a beacon, and QSOs no button takes.
-            Insert(db, "Q1AAA", "2024-05-12", "21:05:00", "10368100", "Y", "DL9MGR");
-            Insert(db, "Q2BBB", "2024-05-13", "06:30:00", "144300", "Y");
-            Insert(db, "Q1AAA", "2024-05-14", "07:00:00", "24048200", "Y", "DL9MGR");
-            Insert(db, "Q1AAA", "2024-05-15", "08:00:00", "5760100", "Y", "DL9MGR");
-            for (int i = 0; i < 5; ++i)
-                Insert(db, "Q3CCC", QStringLiteral("2024-06-0%1").arg(i + 1), "12:00:00", "1296200",
-                       "S");
-            Insert(db, "Q4DDD", "2024-07-01", "10:00:00", "47088100", "T");
-            Insert(db, "Q5EEE", "2024-07-02", "10:00:00", "47088100", "T");
-            Insert(db, "Q0BCN", "2024-07-03", "10:00:00", "10368900", "B");
-            Insert(db, "Q6FFF", "2024-07-04", "10:00:00", "144300", "N");
-            Insert(db, "Q7GGG", "2024-07-05", "10:00:00", "144300", "");
-        }
-        station.state.DbConnectionText = text;
+        // Three QSOs with Q1AAA and one with Q2BBB to confirm, five with Q3CCC, two stations
+        // thanked, a beacon, and QSOs no button takes.
+        QslStation s({{"Q1AAA", "2024-05-12", "21:05:00", "10368100", "Y", "DL9MGR"},
+                      {"Q2BBB", "2024-05-13", "06:30:00", "144300", "Y"},
+                      {"Q1AAA", "2024-05-14", "07:00:00", "24048200", "Y", "DL9MGR"},
+                      {"Q1AAA", "2024-05-15", "08:00:00", "5760100", "Y", "DL9MGR"},
+                      {"Q3CCC", "2024-06-01", "12:00:00", "1296200", "S"},
+                      {"Q3CCC", "2024-06-02", "12:00:00", "1296200", "S"},
+                      {"Q3CCC", "2024-06-03", "12:00:00", "1296200", "S"},
+                      {"Q3CCC", "2024-06-04", "12:00:00", "1296200", "S"},
+                      {"Q3CCC", "2024-06-05", "12:00:00", "1296200", "S"},
+                      {"Q4DDD", "2024-07-01", "10:00:00", "47088100", "T"},
+                      {"Q5EEE", "2024-07-02", "10:00:00", "47088100", "T"},
+                      {"Q0BCN", "2024-07-03", "10:00:00", "10368900", "B"},
+                      {"Q6FFF", "2024-07-04", "10:00:00", "144300", "N"},
+                      {"Q7GGG", "2024-07-05", "10:00:00", "144300", ""}});
+        const QString text = s.text;
+        const ScratchDir& dir = s.dir;
+        TestStation& station = s.station;
         station.state.ownCallsign = QStringLiteral("DL0XYZ");
         station.state.ownLocator = QStringLiteral("JO62QM");
         station.settings[Settings::QslInfo] = SettingValue::text(QStringLiteral("DOK: P25"));
@@ -124,14 +160,9 @@ private slots:
         club.fill(Qt::red);
         QVERIFY(club.save(QDir(dir.path()).filePath(QStringLiteral("ClubSign.bmp"))));
 
-        StationContext context = station.context();
-        QslWindow window(context);
-        QStringList messages;
-        window.setMessageSink([&](const QString& m) { messages << m; });
-        QString nextPdf;
-        window.setPdfPathChooser(
-            [&](QWidget*, std::function<void(QString)> done) { done(nextPdf); });
-        window.show();
+        QslWindow& window = s.open();
+        QStringList& messages = s.messages;
+        QString& nextPdf = s.nextPdf;
         QCOMPARE(window.objectName(), QStringLiteral("Form6"));
         QCOMPARE(window.windowTitle(), QStringLiteral("FarscanQSL"));
         QCOMPARE(window.label("CallL")->text(), QStringLiteral("DL0XYZ"));
@@ -190,11 +221,11 @@ private slots:
         QVERIFY(window.box("datem", 1)->text().isEmpty());
 
         // S: five QSOs of one station make a card of four rows and one of one; all become D.
-        const QString s = print("Command3", "s.pdf");
-        QCOMPARE(PdfInfo(s, "Pages"), QStringLiteral("2"));
-        QCOMPARE(PdfText(s, 1).count(QLatin1String("Q3CCC")), 1);
-        QCOMPARE(PdfText(s, 1).count(QLatin1String("1,296,200")), 4);
-        QCOMPARE(PdfText(s, 2).count(QLatin1String("1,296,200")), 1);
+        const QString sPdf = print("Command3", "s.pdf");
+        QCOMPARE(PdfInfo(sPdf, "Pages"), QStringLiteral("2"));
+        QCOMPARE(PdfText(sPdf, 1).count(QLatin1String("Q3CCC")), 1);
+        QCOMPARE(PdfText(sPdf, 1).count(QLatin1String("1,296,200")), 4);
+        QCOMPARE(PdfText(sPdf, 2).count(QLatin1String("1,296,200")), 1);
         QCOMPARE(Codes(text).mid(4, 5), QStringList(5, QStringLiteral("Q3CCC:D")));
 
         // T: every card of the run thanks for the QSL, and the QSOs are confirmed.
@@ -230,27 +261,15 @@ private slots:
     }
 
     void failedOrAbandonedJobsKeepTheCodes() {
-        ScratchDir dir;
-        TestStation station(dir.path(), dir.file(QStringLiteral("Farscan.txt")));
-        QVERIFY(station.database.ensure());
-        const QString text = station.database.connectionText();
-        {
-            DbConnection db;
-            QVERIFY(db.open(text));
-            Insert(db, "Q1AAA", "2024-05-12", "21:05:00", "10368100", "Y");
-            Insert(db, "Q2BBB", "2024-05-13", "06:30:00", "144300", "T");
-        }
-        station.state.DbConnectionText = text;
-        StationContext context = station.context();
-        QslWindow window(context);
-        QStringList messages;
-        window.setMessageSink([&](const QString& m) { messages << m; });
-        QString nextPdf;
-        window.setPdfPathChooser(
-            [&](QWidget*, std::function<void(QString)> done) { done(nextPdf); });
+        QslStation s({{"Q1AAA", "2024-05-12", "21:05:00", "10368100", "Y"},
+                      {"Q2BBB", "2024-05-13", "06:30:00", "144300", "T"}});
+        const QString text = s.text;
+        const ScratchDir& dir = s.dir;
+        QslWindow& window = s.open();
+        QStringList& messages = s.messages;
+        QString& nextPdf = s.nextPdf;
         bool mainShown = false;
         window.showMainWindow = [&] { mainShown = true; };
-        window.show();
         const QStringList before = Codes(text);
 
         // A PDF file that cannot be written.
