@@ -32,16 +32,6 @@ QString QslNextCode(const QString& code) {
     return code;
 }
 
-QString QslSelectStatement(const QString& code) {
-    // The codes come from the window's buttons only; the statement binds it all the same.
-    Q_UNUSED(code);
-    return QStringLiteral("select rowid, *  from logtab where  QSL like ? order by callsign");
-}
-
-QString QslDateText(const QVariant& stored) {
-    return ShownDate(stored);
-}
-
 QString QslTimeText(const QVariant& stored) {
     const QString shown = ShownTime(stored);
     return shown.isEmpty() ? shown : QStringLiteral("  ") + shown + QStringLiteral(" ");
@@ -82,7 +72,9 @@ QslRun ReadQslRun(const QString& connectionText, const QString& code, const QLoc
     }
     QSqlQuery query(db.handle()->database());
     query.setForwardOnly(true);
-    if (!query.prepare(QslSelectStatement(code))) {
+    // The codes come from the window's buttons only; the statement binds it all the same.
+    if (!query.prepare(
+            QStringLiteral("select rowid, *  from logtab where  QSL like ? order by callsign"))) {
         run.error = query.lastError().text();
         return run;
     }
@@ -97,7 +89,7 @@ QslRun ReadQslRun(const QString& connectionText, const QString& code, const QLoc
         QslEntry e;
         e.rowid = r.value(0).toLongLong();
         e.code = fieldText(r, "QSL");
-        e.date = QslDateText(fieldValue(r, "Date"));
+        e.date = ShownDate(fieldValue(r, "Date"));
         e.time = QslTimeText(fieldValue(r, "GMT"));
         e.callsign = fieldText(r, "Callsign");
         e.mode = fieldText(r, "mode");

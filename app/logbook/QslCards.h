@@ -29,9 +29,6 @@ QslWording QslWordingFor(const QString& code);
 // The code a printed QSO gets: Y→N, S→D, T→Q, B→N; any other code stays.
 QString QslNextCode(const QString& code);
 
-// The statement that selects a run's QSOs, in callsign order.
-QString QslSelectStatement(const QString& code);
-
 // One QSO as the card shows it.
 struct QslEntry {
     qint64 rowid = 0;
@@ -47,9 +44,9 @@ struct QslEntry {
     QString qslManager;
 };
 
-// The stored values in the card's forms. The frequency groups the kHz digits with the locale's
-// thousands separator; a value that is not a number is shown as it stands.
-QString QslDateText(const QVariant& stored);
+// The stored values in the card's forms (the date as the logbook shows it). The frequency groups
+// the kHz digits with the locale's thousands separator; a value that is not a number is shown as it
+// stands.
 QString QslTimeText(const QVariant& stored);
 QString QslFrequencyText(const QVariant& band, const QLocale& locale);
 

@@ -23,6 +23,12 @@ template <typename Body> PortivaBool Guarded(uint8_t devNum, Body body) {
     return 0;
 }
 
+// An export that traces before it checks: under the library lock, its body as Guarded runs it.
+template <typename Body> PortivaBool Locked(uint8_t devNum, Body body) {
+    const auto lock = LockLibrary();
+    return Guarded(devNum, body);
+}
+
 // The usual export: under the library lock, an argument check that fails with "Invalid
 // parameter", then the body as Guarded runs it.
 template <typename Body> PortivaBool Checked(uint8_t devNum, bool argumentsValid, Body body) {
@@ -43,6 +49,12 @@ inline bool InvalidParameter(uint8_t devNum) {
 inline void DevLog(const char* text) {
     if (LogEnabled()) {
         WriteLog(LogLevel::Dev, false, text);
+    }
+}
+
+inline void InfoLog(const char* text) {
+    if (LogEnabled()) {
+        WriteLog(LogLevel::Info, false, text);
     }
 }
 

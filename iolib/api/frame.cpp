@@ -76,13 +76,11 @@ PORTIVA_API void PORTIVA_CALL UsbGetVersion(char* PVersion) {
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbDevicePresent(uint8_t DevNum) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] { return !FindDevicePath(DevNum).empty(); });
+    return Locked(DevNum, [&] { return !FindDevicePath(DevNum).empty(); });
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbDeviceInitialized(uint8_t DevNum) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         if (FindDevicePath(DevNum).empty()) {
             return false;
         }

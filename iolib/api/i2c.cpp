@@ -102,19 +102,12 @@ bool EepromRead(uint8_t devNum, uint16_t addr, uint32_t len, void* data) {
            PlainRead(devNum, sladdr, len, data);
 }
 
-void InfoLine(const char* text) {
-    if (LogEnabled()) {
-        WriteLog(LogLevel::Info, false, text);
-    }
-}
-
 } // namespace
 
 extern "C" {
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CSetSpeed(uint8_t DevNum, uint8_t Speed) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbI2cInit");
         t.Byte("DevNum", DevNum).Byte("Speed", Speed);
         return t.Result(DoBulkXFer(DevNum, kCmdI2cSetSpeed, false, kCommandTimeoutMs, 0, 0, nullptr,
@@ -123,8 +116,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CSetSpeed(uint8_t DevNum, uint8_t Spee
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CSetTimeout(uint8_t DevNum, uint16_t Timeout) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbI2CSetTimeout");
         t.Byte("DevNum", DevNum).Word("Timeout", Timeout);
         return t.Result(SetTimeout(DevNum, kI2cTimeoutSelect, Timeout));
@@ -132,8 +124,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CSetTimeout(uint8_t DevNum, uint16_t T
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpSetTimeout(uint8_t DevNum, uint16_t Timeout) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbEEpCSetTimeout");
         t.Byte("DevNum", DevNum).Word("Timeout", Timeout);
         return t.Result(SetTimeout(DevNum, kEepromTimeoutSelect, Timeout));
@@ -142,8 +133,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpSetTimeout(uint8_t DevNum, uint16_t T
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteBytes(uint8_t DevNum, uint8_t Sladdr, uint16_t Len,
                                                       const void* Ptr) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("Usbi2cWriteBytes");
         t.Byte("DevNum", DevNum).Byte("Sladdr", Sladdr).Word("Len", Len).Pointer("Ptr", Ptr);
         return t.Result(PlainWrite(DevNum, Sladdr, Len, Ptr, true));
@@ -152,8 +142,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteBytes(uint8_t DevNum, uint8_t Sl
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CReadBytes(uint8_t DevNum, uint8_t Sladdr, uint16_t Len,
                                                      void* Ptr) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("Usbi2cReadBytes");
         t.Byte("DevNum", DevNum).Byte("Sladdr", Sladdr).Word("Len", Len).Pointer("Ptr", Ptr);
         return t.Result(PlainRead(DevNum, Sladdr, Len, Ptr));
@@ -161,8 +150,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CReadBytes(uint8_t DevNum, uint8_t Sla
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteByte(uint8_t DevNum, uint8_t Sladdr, uint8_t Dat) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("Usbi2cWriteByte");
         t.Byte("DevNum", DevNum).Byte("Sladdr", Sladdr).Byte("Dat", Dat);
         return t.Result(PlainWrite(DevNum, Sladdr, 1, &Dat, true));
@@ -170,8 +158,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteByte(uint8_t DevNum, uint8_t Sla
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CReadByte(uint8_t DevNum, uint8_t Sladdr, uint8_t* PDat) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("Usbi2cReadByte");
         t.Byte("DevNum", DevNum).Byte("Sladdr", Sladdr).Pointer("PDat", PDat);
         return t.Result(PlainRead(DevNum, Sladdr, 1, PDat));
@@ -181,8 +168,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CReadByte(uint8_t DevNum, uint8_t Slad
 PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteAndReadBytes(uint8_t DevNum, uint8_t Sladdr,
                                                              uint16_t WriteLen, uint16_t ReadLen,
                                                              const void* PWrite, void* PRead) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("USBI2cWriteAndReadBytes");
         t.Byte("DevNum", DevNum).Byte("Sladdr", Sladdr).Word("WriteLen", WriteLen);
         t.Word("ReadLen", ReadLen).Pointer("PWrite", PWrite).Pointer("PRead", PRead);
@@ -198,8 +184,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteAndReadBytes(uint8_t DevNum, uin
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpSetAddr(uint8_t DevNum, uint8_t Sladdr) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbEepSetAddr");
         t.Byte("DevNum", DevNum).Byte("Sladdr", Sladdr);
         if (Sladdr >= 128) {
@@ -212,8 +197,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpSetAddr(uint8_t DevNum, uint8_t Sladd
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpWriteBytes(uint8_t DevNum, uint16_t Addr, uint16_t Len,
                                                       const void* Ptr) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbEepWriteBytes");
         t.Byte("DevNum", DevNum).Word("Addr", Addr);
         const uint32_t len = EepromLength(t, Len);
@@ -224,8 +208,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpWriteBytes(uint8_t DevNum, uint16_t A
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpReadBytes(uint8_t DevNum, uint16_t Addr, uint16_t Len,
                                                      void* Ptr) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbEepReadBytes");
         t.Byte("DevNum", DevNum).Word("Addr", Addr);
         const uint32_t len = EepromLength(t, Len);
@@ -236,13 +219,13 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpReadBytes(uint8_t DevNum, uint16_t Ad
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpWriteByte(uint8_t DevNum, uint16_t Addr, uint8_t Dat) {
     const auto lock = LockLibrary();
-    InfoLine("UsbEepWriteByte will pass the parameters directly to UsbEepWriteBytes");
+    InfoLog("UsbEepWriteByte will pass the parameters directly to UsbEepWriteBytes");
     return UsbEEpWriteBytes(DevNum, Addr, 1, &Dat);
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbEEpReadByte(uint8_t DevNum, uint16_t Addr, uint8_t* PDat) {
     const auto lock = LockLibrary();
-    InfoLine("UsbEepReadByte will pass the parameters directly to UsbEepReadBytes");
+    InfoLog("UsbEepReadByte will pass the parameters directly to UsbEepReadBytes");
     return UsbEEpReadBytes(DevNum, Addr, 1, PDat);
 }
 

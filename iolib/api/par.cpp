@@ -211,8 +211,7 @@ bool GeneratePattern(uint8_t devNum, uint8_t* records, uint32_t len) {
 extern "C" {
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbParInitUsingArray(uint8_t DevNum, const void* PData) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbParInitUsingArray");
         t.Byte("DevNum", DevNum).Pointer("PData", PData);
         return t.Result(ParInitUsingArray(DevNum, static_cast<const uint8_t*>(PData)));
@@ -220,8 +219,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParInitUsingArray(uint8_t DevNum, const 
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbParInit(uint8_t DevNum, uint8_t Mode) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbParInit");
         t.Byte("DevNum", DevNum).Byte("Mode", Mode);
         if (Mode >= kParModeCount) {
@@ -238,8 +236,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParInit(uint8_t DevNum, uint8_t Mode) {
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbParOut(uint8_t DevNum, const void* PData, uint32_t Len) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbParOut");
         t.Byte("DevNum", DevNum).Pointer("PData", PData).Dword("Len", Len);
         return t.Result(ParOut(DevNum, PData, Len));
@@ -247,8 +244,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParOut(uint8_t DevNum, const void* PData
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbParIn(uint8_t DevNum, void* PData, uint32_t Len) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbParIn");
         t.Byte("DevNum", DevNum).Pointer("PData", PData).Dword("Len", Len);
         return t.Result(ParIn(DevNum, PData, Len));
@@ -256,8 +252,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParIn(uint8_t DevNum, void* PData, uint3
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetTimeout(uint8_t DevNum, uint16_t Timeout) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbParSetTimeout");
         t.Byte("DevNum", DevNum).Word("Timeout", Timeout);
         return t.Result(ParSetTimeout(DevNum, Timeout));
@@ -265,8 +260,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetTimeout(uint8_t DevNum, uint16_t T
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSetTimeout(uint8_t DevNum, uint16_t Timeout) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbSetTimeout");
         t.Info("Will pass parameters to UsbI2CSetTimeout and UsbParSetTimeout");
         t.Byte("DevNum", DevNum).Word("Timeout", Timeout);
@@ -280,8 +274,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbSetTimeout(uint8_t DevNum, uint16_t Time
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetWaveforms(uint8_t DevNum, uint8_t InWfIdx,
                                                         uint8_t OutWfIdx) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbParSetWaveforms");
         t.Byte("DevNum", DevNum).Byte("InWfIdx", InWfIdx).Byte("OutWfIdx", OutWfIdx);
         if (InWfIdx > kMaxWaveformIndex || OutWfIdx > kMaxWaveformIndex) {
@@ -294,8 +287,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetWaveforms(uint8_t DevNum, uint8_t 
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetTransferSize(uint8_t DevNum, uint32_t Size) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbSetTransferSize");
         t.Byte("DevNum", DevNum).Dword("Size", Size);
         return t.Result(ParSetTransferSize(DevNum, Size));
@@ -304,8 +296,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetTransferSize(uint8_t DevNum, uint3
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetAutomode(uint8_t DevNum, PortivaBool AutoOut,
                                                        PortivaBool AutoIn) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbParSetAutomode");
         t.Byte("DevNum", DevNum).Bool("AutoOut", AutoOut).Bool("AutoIn", AutoIn);
         return t.Result(ParSetAutomode(DevNum, AutoOut != 0, AutoIn != 0));
@@ -313,8 +304,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParSetAutomode(uint8_t DevNum, PortivaBo
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbDaMedSF(uint8_t DevNum) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbDaMedSF");
         t.Byte("DevNum", DevNum);
         return t.Result(
@@ -323,8 +313,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbDaMedSF(uint8_t DevNum) {
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbGeneratePattern(uint8_t DevNum, void* pData, uint32_t Len) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbGeneratePattern");
         t.Byte("DevNum", DevNum).Pointer("pData", pData).Dword("Len", Len);
         return t.Result(GeneratePattern(DevNum, static_cast<uint8_t*>(pData), Len));

@@ -138,8 +138,7 @@ extern "C" {
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiInit(uint8_t DevNum, PortivaBool LsbFirst,
                                                 uint8_t SPIMode, uint8_t Speed) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbSpiInit");
         t.Byte("DevNum", DevNum).Bool("LsbFirst", LsbFirst).Byte("SPIMode", SPIMode);
         t.Byte("Speed", Speed);
@@ -149,8 +148,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiInit(uint8_t DevNum, PortivaBool LsbF
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiTransfer(uint8_t DevNum, const void* PWrite, void* PRead,
                                                     uint16_t Len) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbSpiTransfer");
         t.Byte("DevNum", DevNum).Pointer("PWrite", PWrite).Pointer("PRead", PRead);
         t.Word("Len", Len);
@@ -161,8 +159,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiTransfer(uint8_t DevNum, const void* 
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiTransferByte(uint8_t DevNum, uint8_t DatWrite,
                                                         uint8_t* PDatRead) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbSpiTransfer");
         t.Byte("DevNum", DevNum).Byte("DatWrite", DatWrite).Pointer("PDatRead", PDatRead);
         const bool ok = t.Result(SpiTransfer(DevNum, &DatWrite, PDatRead, 1));
@@ -172,8 +169,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbSpiTransferByte(uint8_t DevNum, uint8_t 
 }
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbUartSetBaudrate(uint8_t DevNum, uint32_t Baudrate) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbUartWriteBytes");
         TraceUartSend(t, DevNum, Baudrate, nullptr, 0);
         return t.Result(UartSend(DevNum, Baudrate, nullptr, 0));
@@ -182,8 +178,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbUartSetBaudrate(uint8_t DevNum, uint32_t
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbUartWriteBytes(uint8_t DevNum, const void* pWrite,
                                                        uint32_t WriteLen) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         const uint32_t baudrate = Board(DevNum).uartBaudrate;
         trace::Call t("UsbUartWriteBytes");
         TraceUartSend(t, DevNum, baudrate, pWrite, WriteLen);
@@ -193,8 +188,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbUartWriteBytes(uint8_t DevNum, const voi
 
 PORTIVA_API PortivaBool PORTIVA_CALL UsbUartReadBytes(uint8_t DevNum, void* pRead,
                                                       uint32_t* ReadLen) {
-    const auto lock = LockLibrary();
-    return Guarded(DevNum, [&] {
+    return Locked(DevNum, [&] {
         trace::Call t("UsbUartReadBytes");
         t.Byte("DevNum", DevNum).Pointer("pRead", pRead);
         if (ReadLen) {
