@@ -29,7 +29,7 @@ fi
 # rotor controller, sensor box on pseudo-terminals; a DX cluster on 127.0.0.1) and point the
 # program at it.
 # FARSCAN_REAL_STATION=1 skips it.
-if [[ -z "${FARSCAN_REAL_STATION:-}" ]] && ! env | grep -q '^FARSCAN_COM[0-9]*='; then
+if [[ -z "${FARSCAN_REAL_STATION:-}" ]] && ! env | grep '^FARSCAN_COM[0-9]*=' >/dev/null; then
   rm -f "$station/farscan-sim.env"
   "$bin/farscan-sim" --env-file "$station/farscan-sim.env" >"$station/farscan-sim.log" 2>&1 &
   sim=$!

@@ -36,9 +36,9 @@ if grep -q "portiva_test_interface" <<<"$portiva_win_exports"; then
 fi
 # The exports are stdcall: their object symbols carry the argument size.
 i686-w64-mingw32-nm "$portiva_win_build/iolib/CMakeFiles/portiva.dir/api/ports.cpp.obj" \
-  | grep -q ' T _UsbSetIOState@12$' || portiva_win_fail "UsbSetIOState is not stdcall"
+  | grep ' T _UsbSetIOState@12$' >/dev/null || portiva_win_fail "UsbSetIOState is not stdcall"
 # The version resource carries 1.7.9.0.
-i686-w64-mingw32-objdump -h "$portiva_win_dll" | grep -q '\.rsrc' \
+i686-w64-mingw32-objdump -h "$portiva_win_dll" | grep '\.rsrc' >/dev/null \
   || portiva_win_fail "no version resource"
 # A Windows user's program links against the import library and the header as they stand.
 [[ -f "$portiva_win_build/bin/libportiva.def" ]] || portiva_win_fail "no libportiva.def"
@@ -51,7 +51,7 @@ printf '#include <portiva.h>\nint main(void) { uint8_t s = 0; return UsbInit(0) 
 i686-w64-mingw32-gcc -Wall -Wextra -Werror -I iolib/api -o "$portiva_win_build/user.exe" \
   "$portiva_win_build/user.c" "$portiva_win_implib" \
   || portiva_win_fail "a program does not link against the import library"
-i686-w64-mingw32-objdump -p "$portiva_win_build/user.exe" | grep -qE '[0-9]+ +UsbGetPortState *$' \
+i686-w64-mingw32-objdump -p "$portiva_win_build/user.exe" | grep -E '[0-9]+ +UsbGetPortState *$' >/dev/null \
   || portiva_win_fail "the program does not import UsbGetPortState by its plain name"
 echo "test.d/portiva: MinGW-w64 cross build of the library OK"
 unset portiva_win_build portiva_win_dll portiva_win_exports portiva_win_name portiva_win_implib

@@ -39,9 +39,9 @@ for f in usr/bin/farscan usr/bin/farscan-sim usr/bin/portiva \
 done
 [[ $(readlink "$install_root/$install_arch_libdir/libportiva.so.1") == libportiva.so.1.7.9 ]] \
   || install_fail "libportiva.so.1 does not point at libportiva.so.1.7.9"
-objdump -p "$install_root/$install_arch_libdir/libportiva.so.1.7.9" | grep -q 'SONAME *libportiva.so.1$' \
+objdump -p "$install_root/$install_arch_libdir/libportiva.so.1.7.9" | grep 'SONAME *libportiva.so.1$' >/dev/null \
   || install_fail "the library's SONAME is not libportiva.so.1"
-! objdump -p "$install_root/$install_arch_libdir/libportiva.so.1.7.9" | grep -q portiva_test_interface \
+! objdump -p "$install_root/$install_arch_libdir/libportiva.so.1.7.9" | grep portiva_test_interface >/dev/null \
   || install_fail "the installed library carries the test entry point"
 
 # Nothing installed names the build or source folder.
@@ -68,7 +68,7 @@ done
 for cmd in $(PORTIVA_SIM=0 LD_LIBRARY_PATH="$install_root/$install_arch_libdir" \
   "$install_root/usr/bin/portiva" --help | sed -n 's/^  \([a-z][-a-z0-9]*\) .*/\1/p'); do
   LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$install_root/usr/share/man/man1/portiva.1.gz" 2>/dev/null \
-    | grep -q "^       $cmd\b" || install_fail "portiva(1) lacks the command $cmd"
+    | grep "^       $cmd\b" >/dev/null || install_fail "portiva(1) lacks the command $cmd"
 done
 
 # A user's C program, built with pkg-config against the installed header and library, run on a
@@ -111,11 +111,11 @@ install_debs=("$install_build"/farscan_*.deb "$install_build"/libportiva1_*.deb 
 for deb in "${install_debs[@]}"; do
   [[ -f "$deb" ]] || install_fail "no package $deb"
 done
-dpkg-deb -f "$install_build"/farscan_*.deb Depends | grep -q 'libqt6widgets6' \
+dpkg-deb -f "$install_build"/farscan_*.deb Depends | grep 'libqt6widgets6' >/dev/null \
   || install_fail "farscan does not depend on the Qt libraries"
-dpkg-deb -f "$install_build"/farscan_*.deb Depends | grep -q 'hamradio-files' \
+dpkg-deb -f "$install_build"/farscan_*.deb Depends | grep 'hamradio-files' >/dev/null \
   || install_fail "farscan does not depend on hamradio-files"
-dpkg-deb -f "$install_build"/libportiva1_*.deb Depends | grep -q 'libusb-1.0-0' \
+dpkg-deb -f "$install_build"/libportiva1_*.deb Depends | grep 'libusb-1.0-0' >/dev/null \
   || install_fail "libportiva1 does not depend on libusb"
 if command -v lintian >/dev/null; then
   install_lintian=$(lintian --tag-display-limit 0 "${install_debs[@]}" 2>&1 || true)
