@@ -1,5 +1,7 @@
 #include "AdifRunner.h"
 
+#include "WidgetHelpers.h"
+
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QProgressDialog>
@@ -15,18 +17,11 @@ constexpr int Scale = 1000;
 
 void OpenAdifFileDialog(QWidget* parent, const QString& title, bool save,
                         const std::function<void(const QString&)>& chosen) {
-    auto* dialog =
-        new QFileDialog(parent, title, QString(),
-                        save ? AdifRunner::tr("ADIF files (*.adi)")
-                             : AdifRunner::tr("ADIF files (*.adi *.adif);;All files (*)"));
-    dialog->setObjectName(QStringLiteral("AdifFileDialog"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (save)
-        dialog->setDefaultSuffix(QStringLiteral("adi"));
-    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, chosen);
-    dialog->open();
+    OpenFileDialog(parent, title,
+                   save ? AdifRunner::tr("ADIF files (*.adi)")
+                        : AdifRunner::tr("ADIF files (*.adi *.adif);;All files (*)"),
+                   save ? QStringLiteral("adi") : QString(), chosen)
+        ->setObjectName(QStringLiteral("AdifFileDialog"));
 }
 
 AdifRunner::AdifRunner(QWidget* parent, const QString& label) : QObject(parent) {

@@ -3,11 +3,11 @@
 #include "Database.h"
 #include "ProgramState.h"
 #include "Settings.h"
+#include "WidgetHelpers.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,22 +67,9 @@ QslWindow::QslWindow(StationContext& context, QWidget* parent)
         box->open();
     };
     m_choosePdf = [](QWidget* parent, std::function<void(QString)> done) {
-        auto* dialog = new QFileDialog(parent, QObject::tr("Print QSL cards to PDF"), QString(),
-                                       QObject::tr("PDF files (*.pdf)"));
-        dialog->setAcceptMode(QFileDialog::AcceptSave);
-        dialog->setDefaultSuffix(QStringLiteral("pdf"));
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        auto answered = std::make_shared<bool>(false);
-        QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
-                         [done, answered](const QString& file) {
-                             *answered = true;
-                             done(file);
-                         });
-        QObject::connect(dialog, &QDialog::finished, dialog, [done, answered](int) {
-            if (!*answered)
-                done(QString());
-        });
-        dialog->open();
+        OpenFileDialog(parent, QObject::tr("Print QSL cards to PDF"),
+                       QObject::tr("PDF files (*.pdf)"), QStringLiteral("pdf"), done,
+                       [done] { done(QString()); });
     };
     buildControls();
 }

@@ -22,12 +22,12 @@
 #include "ValueLabel.h"
 #include "VideoView.h"
 #include "Weather.h"
+#include "WidgetHelpers.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -318,15 +318,8 @@ void MainWindow::buildMenu() {
     data->setObjectName(QStringLiteral("mnuData"));
     auto choose = [this](const QString& title, const QString& filter, bool save,
                          void (MainWindow::*action)(const QString&)) {
-        auto* dialog = new QFileDialog(this, title, QString(), filter);
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-        dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-        if (save)
-            dialog->setDefaultSuffix(QStringLiteral("csv"));
-        connect(dialog, &QFileDialog::fileSelected, this,
-                [this, action](const QString& file) { (this->*action)(file); });
-        dialog->open();
+        OpenFileDialog(this, title, filter, save ? QStringLiteral("csv") : QString(),
+                       [this, action](const QString& file) { (this->*action)(file); });
     };
     QAction* countries = data->addAction(tr("Refresh &country table from cty.dat..."));
     countries->setObjectName(QStringLiteral("mnuCountryTable"));

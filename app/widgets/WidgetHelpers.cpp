@@ -1,5 +1,6 @@
 #include "WidgetHelpers.h"
 
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -47,4 +48,22 @@ void ScrollGridRows(QTableView* grid, int rows) {
                             ? 1
                             : qMax(1, grid->verticalHeader()->defaultSectionSize());
     bar->setValue(bar->value() + rows * rowStep);
+}
+
+QFileDialog* OpenFileDialog(QWidget* parent, const QString& title, const QString& filter,
+                            const QString& saveSuffix,
+                            const std::function<void(const QString&)>& chosen,
+                            const std::function<void()>& cancelled) {
+    auto* dialog = new QFileDialog(parent, title, QString(), filter);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    const bool save = !saveSuffix.isEmpty();
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (save)
+        dialog->setDefaultSuffix(saveSuffix);
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, chosen);
+    if (cancelled)
+        QObject::connect(dialog, &QDialog::rejected, dialog, cancelled);
+    dialog->open();
+    return dialog;
 }

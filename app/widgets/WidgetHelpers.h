@@ -6,6 +6,9 @@
 
 #include <QColor>
 
+#include <functional>
+
+class QFileDialog;
 class QLineEdit;
 class QTableView;
 class QWidget;
@@ -36,3 +39,12 @@ private:
 
 // Scrolls a grid by whole rows.
 void ScrollGridRows(QTableView* grid, int rows);
+
+// A file dialog opened with open(): a modal exec() would run its own event loop under the
+// station's timers. It deletes itself when closed. An empty saveSuffix asks for an existing file
+// to read; otherwise for a file to write, that suffix added when none is typed. chosen(path) runs
+// once a file is picked; cancelled(), when given, when the dialog closes without one.
+QFileDialog* OpenFileDialog(QWidget* parent, const QString& title, const QString& filter,
+                            const QString& saveSuffix,
+                            const std::function<void(const QString&)>& chosen,
+                            const std::function<void()>& cancelled = {});
