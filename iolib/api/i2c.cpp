@@ -172,12 +172,13 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbI2CWriteAndReadBytes(uint8_t DevNum, uin
         trace::Call t("USBI2cWriteAndReadBytes");
         t.Byte("DevNum", DevNum).Byte("Sladdr", Sladdr).Word("WriteLen", WriteLen);
         t.Word("ReadLen", ReadLen).Pointer("PWrite", PWrite).Pointer("PRead", PRead);
-        // Both phases' arguments first: a bad read buffer must not leave a write without its
-        // stop condition on the bus.
-        if (!ValidTransfer(Sladdr, WriteLen, PWrite) || !ValidTransfer(Sladdr, ReadLen, PRead)) {
+        // The read's arguments first: a bad read buffer must not leave a write without its stop
+        // condition on the bus.
+        if (!ValidTransfer(Sladdr, ReadLen, PRead)) {
             return t.Result(InvalidParameter(DevNum));
         }
-        // The read runs whatever the write returned; the write's errors stay in the flags.
+        // The read runs whatever the write returned (a refused write sends nothing); the write's
+        // errors stay in the flags.
         PlainWrite(DevNum, Sladdr, WriteLen, PWrite, false);
         return t.Result(PlainRead(DevNum, Sladdr, ReadLen, PRead));
     });

@@ -231,7 +231,7 @@ PORTIVA_API PortivaBool PORTIVA_CALL UsbParInit(uint8_t DevNum, uint8_t Mode) {
             SetError(DevNum, kErrFileNotFound);
             return t.Result(false);
         }
-        return t.Result(ParInitUsingArray(DevNum, config));
+        return t.Result(UsbParInitUsingArray(DevNum, config) != 0);
     });
 }
 

@@ -170,6 +170,13 @@ TEST_F(BusTest, I2cCommandsAndEepromPages) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(std::make_tuple(sent[0].p6, sent[0].writeLen), std::make_tuple(0, 3u));
     EXPECT_EQ(std::make_tuple(sent[1].p6, sent[1].readLen), std::make_tuple(1, 4u));
+    // A refused write phase sends nothing and leaves its error; the read still runs and answers.
+    sim->ClearRecords();
+    ASSERT_TRUE(lib.UsbI2CWriteAndReadBytes(0, 0x50, 2, 4, nullptr, back));
+    sent = Commands(0);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(std::make_tuple(sent[0].payload[0], sent[0].readLen), std::make_tuple(0xA1, 4u));
+    EXPECT_EQ(Errors(), (std::vector<int>{6}));
 
     // Len 0: 4096 pages cover the whole EEPROM.
     sim->ClearRecords();
