@@ -242,7 +242,11 @@ BeaconCsvContent ParseBeaconCsv(const QByteArray& bytes) {
         QStringList fields;
         bool utf8 = true;
         for (const QByteArray& f : raw.fields) {
-            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            // The file's byte-order mark is gone already; one at the start of a field is text,
+            // or a field would read differently where it stands.
+            QStringDecoder decoder(QStringDecoder::Utf8,
+                                   QStringDecoder::Flag::Stateless |
+                                       QStringDecoder::Flag::ConvertInitialBom);
             fields << decoder.decode(f);
             utf8 = utf8 && !decoder.hasError();
         }
