@@ -83,12 +83,14 @@ QslRun ReadQslRun(const QString& connectionText, const QString& code, const QLoc
         run.error = query.lastError().text();
         return run;
     }
+    const QString next = QslNextCode(code.toUpper());
     std::vector<QslEntry> entries;
     while (query.next()) {
         const QSqlRecord r = query.record();
         QslEntry e;
         e.rowid = r.value(0).toLongLong();
         e.code = fieldText(r, "QSL");
+        e.next = next;
         e.date = ShownDate(fieldValue(r, "Date"));
         e.time = QslTimeText(fieldValue(r, "GMT"));
         e.callsign = fieldText(r, "Callsign");
@@ -162,10 +164,9 @@ int AdvanceQslCodes(const QString& connectionText, const std::vector<QslEntry>& 
     }
     int changed = 0;
     for (const QslEntry& e : printed) {
-        const QString next = QslNextCode(e.code);
-        if (next == e.code)
+        if (e.next == e.code)
             continue;
-        query.addBindValue(next);
+        query.addBindValue(e.next);
         query.addBindValue(e.rowid);
         query.addBindValue(e.code);
         if (!query.exec()) {

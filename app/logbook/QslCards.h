@@ -33,6 +33,7 @@ QString QslNextCode(const QString& code);
 struct QslEntry {
     qint64 rowid = 0;
     QString code; // the QSL code it was read with
+    QString next; // the code it gets once printed: by the selection, as "y" matches "Y" too
     QString date; // " dd.MM.yyyy"
     QString time; // "  HH:mm "
     QString callsign;
@@ -57,7 +58,8 @@ struct QslRun {
     int leftOver = 0;              // QSOs of the code not taken into this run
 };
 
-// Reads the QSOs whose QSL code matches `code` (LIKE, so case-insensitive) in callsign order.
+// Reads the QSOs whose QSL code matches `code` (LIKE, so case-insensitive) in callsign order;
+// each is to get the code that follows `code`.
 QslRun ReadQslRun(const QString& connectionText, const QString& code, const QLocale& locale);
 
 // One card: the station and its rows.

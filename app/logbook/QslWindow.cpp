@@ -130,7 +130,9 @@ void QslWindow::buildControls() {
     for (int r = 0; r < QslRowsPerCard; ++r) {
         for (size_t c = 0; c < Columns.size(); ++c) {
             auto* box = new QLineEdit(m_card);
-            box->setObjectName(QStringLiteral("%1%2").arg(QLatin1String(Columns[c].name)).arg(r));
+            // A row is a control array: every entry has the column's name, its row as Index.
+            box->setObjectName(QLatin1String(Columns[c].name));
+            box->setProperty("Index", r);
             box->setAccessibleName(tr("%1, row %2").arg(tr(Columns[c].accessible)).arg(r + 1));
             QFont font = box->font();
             font.setPointSize(8);
@@ -253,8 +255,9 @@ void QslWindow::loadStation() {
             l->adjustSize();
         }
     };
-    const QString grid = m_context.state.ownLocator;
-    set("CallL", m_context.state.ownCallsign);
+    // The station as set up, not where a GPS fix has put the program's locator.
+    const QString grid = s[Settings::MyGrid].toText();
+    set("CallL", s[Settings::MyCallsign].toText());
     set("GridL", grid.left(4));
     set("GridL1", grid.mid(4));
     if (QLabel* l1 = label(QStringLiteral("GridL1")); l1 && label(QStringLiteral("GridL")))

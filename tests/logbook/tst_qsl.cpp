@@ -138,15 +138,16 @@ private slots:
                       {"Q3CCC", "2024-06-04", "12:00:00", "1296200", "S"},
                       {"Q3CCC", "2024-06-05", "12:00:00", "1296200", "S"},
                       {"Q4DDD", "2024-07-01", "10:00:00", "47088100", "T"},
-                      {"Q5EEE", "2024-07-02", "10:00:00", "47088100", "T"},
+                      {"Q5EEE", "2024-07-02", "10:00:00", "47088100", "t"},
                       {"Q0BCN", "2024-07-03", "10:00:00", "10368900", "B"},
                       {"Q6FFF", "2024-07-04", "10:00:00", "144300", "N"},
                       {"Q7GGG", "2024-07-05", "10:00:00", "144300", ""}});
         const QString text = s.text;
         const ScratchDir& dir = s.dir;
         TestStation& station = s.station;
-        station.state.ownCallsign = QStringLiteral("DL0XYZ");
-        station.state.ownLocator = QStringLiteral("JO62QM");
+        station.settings[Settings::MyCallsign] = SettingValue::text(QStringLiteral("DL0XYZ"));
+        station.settings[Settings::MyGrid] = SettingValue::text(QStringLiteral("JO62QM"));
+        station.state.ownLocator = QStringLiteral("JO61AA"); // a GPS fix elsewhere
         station.settings[Settings::QslInfo] = SettingValue::text(QStringLiteral("DOK: P25"));
         station.settings[Settings::QslLine2] = SettingValue::text(QStringLiteral("Rig: IC-9700"));
         station.settings[Settings::QslAddress] =
@@ -219,6 +220,10 @@ private slots:
         QCOMPARE(window.box("utc", 0)->text(), QStringLiteral("  06:30 "));
         QCOMPARE(window.box("qrg", 0)->text(), QStringLiteral("    144,300"));
         QVERIFY(window.box("datem", 1)->text().isEmpty());
+        const auto dates = window.findChildren<QLineEdit*>(QStringLiteral("datem"));
+        QCOMPARE(dates.size(), 4);
+        QCOMPARE(dates.first(), window.box("datem", 0));
+        QCOMPARE(dates.last()->property("Index").toInt(), 3);
 
         // S: five QSOs of one station make a card of four rows and one of one; all become D.
         const QString sPdf = print("Command3", "s.pdf");
