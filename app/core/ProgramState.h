@@ -25,4 +25,5 @@ struct ProgramState {
     QString GeTransparency;
     bool GeBeaconLines = true;
     bool GeSquareLines = true;
+    QString LineColour = QStringLiteral("#ff0000ff"); // the last KML line colour, kept for the next
 };

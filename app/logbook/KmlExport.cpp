@@ -116,7 +116,8 @@ KmlResult failed(const QString& procedure, const QString& description) {
 }
 
 // Ends the file with the common tail and writes it.
-KmlResult finish(KmlFile& file, const QString& path, const QString& procedure, int placemarks) {
+KmlResult finish(KmlFile& file, const QString& path, const QString& procedure, int placemarks,
+                 const QString& lineColour) {
     file.put(tail());
     QString error;
     if (!file.save(path, &error))
@@ -125,6 +126,7 @@ KmlResult finish(KmlFile& file, const QString& path, const QString& procedure, i
     result.ok = true;
     result.path = path;
     result.placemarks = placemarks;
+    result.lineColour = lineColour;
     return result;
 }
 
@@ -213,23 +215,26 @@ KmlResult ExportBeaconsKml(const QString& connectionText, const QString& beaconF
             return failed(procedure, rs.lastError());
     }
     rs.close();
-    return finish(file, path, procedure, placemarks);
+    return finish(file, path, procedure, placemarks, lineColour);
 }
 
 KmlResult ExportLogKml(const QString& connectionText, const QString& bandPattern,
-                       const QString& searchText, const KmlSettings& s, const QString& path,
-                       const QString& workedCaption, const QString& confirmedCaption) {
+                       const QString& searchText, bool searchLocator, const KmlSettings& s,
+                       const QString& path, const QString& workedCaption,
+                       const QString& confirmedCaption) {
     const QString procedure = QStringLiteral("GoogleEarth_Click of Formular Logbook");
     DbConnection db;
     if (!db.open(connectionText))
         return failed(procedure, db.lastError());
     Recordset rs;
-    // With a search, the rows the search shows; the callsign reaches SQL only as a bound value.
+    // With a search, the rows the search shows; the text reaches SQL only as a bound value.
     const bool ok =
         searchText.isEmpty()
             ? rs.open(QStringLiteral("select *  from logtab where grid <> ''order by grid"), db)
-            : rs.open(QStringLiteral("select * from logtab where  callsign like ?"), db,
-                      {searchText + QStringLiteral("%")});
+        : searchLocator ? rs.open(QStringLiteral("select * from logtab where  Grid like ? "), db,
+                                  {searchText + QStringLiteral("%")})
+                        : rs.open(QStringLiteral("select * from logtab where  callsign like ? "),
+                                  db, {searchText + QStringLiteral("%")});
     if (!ok)
         return failed(procedure, rs.lastError());
     const QString filter = bandPattern.isEmpty()
@@ -249,9 +254,9 @@ KmlResult ExportLogKml(const QString& connectionText, const QString& bandPattern
 
     KmlFile file;
     file.put(head(s));
-    // Each export starts with the opaque red that the beacon lines use, so a first QSO whose
-    // propagation is not in the table gets a defined colour.
-    QString lineColour = kRed;
+    // A first QSO whose propagation is not in the table keeps the colour the last export left
+    // (the opaque red of the beacon lines before any), never an empty one.
+    QString lineColour = s.lineColour.isEmpty() ? QString(kRed) : s.lineColour;
     int placemarks = 0;
     for (rs.moveFirst(); !rs.eof();) {
         const QString qsl = DbValueText(rs.field(QStringLiteral("QSL")));
@@ -279,5 +284,5 @@ KmlResult ExportLogKml(const QString& connectionText, const QString& bandPattern
             return failed(procedure, rs.lastError());
     }
     rs.close();
-    return finish(file, path, procedure, placemarks);
+    return finish(file, path, procedure, placemarks, lineColour);
 }

@@ -17,6 +17,9 @@ struct KmlSettings {
     bool beaconLines = true;
     bool squareLines = true;
     QString homeLonLat; // HomeLonLatText
+    // LineColour as the last export left it: a QSO whose propagation has no colour of its own
+    // keeps the colour before it, across exports too.
+    QString lineColour = QStringLiteral("#ff0000ff");
 };
 
 struct KmlResult {
@@ -25,6 +28,7 @@ struct KmlResult {
     QString message;    // what to tell the user; empty when all went well
     QString path;       // the file written
     int placemarks = 0; // placemarks written for rows (the home placemark not counted)
+    QString lineColour; // LineColour after a written file, for the next export
 };
 
 // The export file's name, in the folder the caller chooses.
@@ -44,9 +48,11 @@ KmlResult ExportBeaconsKml(const QString& connectionText, const QString& beaconF
 
 // The QSOs of logtab that have a grid, in grid order, on the band (every band for an empty
 // pattern), coloured by QSL and joined to home by lines coloured by propagation when
-// s.squareLines is set. With searchText not empty, the QSOs whose callsign starts with it (the
-// rows the logbook's search shows) instead. The captions are the worked and confirmed square
-// counts shown in the logbook, which the caller brings up to date before.
+// s.squareLines is set. With searchText not empty, the rows the logbook's search shows instead:
+// the QSOs whose callsign (locator, with searchLocator) starts with it. The captions are the
+// worked and confirmed square counts shown in the logbook, which the caller brings up to date
+// before.
 KmlResult ExportLogKml(const QString& connectionText, const QString& bandPattern,
-                       const QString& searchText, const KmlSettings& s, const QString& path,
-                       const QString& workedCaption, const QString& confirmedCaption);
+                       const QString& searchText, bool searchLocator, const KmlSettings& s,
+                       const QString& path, const QString& workedCaption,
+                       const QString& confirmedCaption);

@@ -625,13 +625,17 @@ void LogbookWindow::countDxcc() {
     m_DXc->setText(confirmed < 0 ? QString() : QString::number(confirmed));
 }
 
+bool LogbookWindow::searchesLocator() const {
+    return m_search->selected() == 2;
+}
+
 void LogbookWindow::searchLog() {
     const QString text = m_txtStr->text();
     QString statement;
     QVariantList params;
     if (text.isEmpty()) {
         statement = QStringLiteral("select *  from logtab where grid <> ''order by grid");
-    } else if (m_search->selected() == 2) {
+    } else if (searchesLocator()) {
         statement = QStringLiteral("select * from logtab where  Grid like ? ");
         params << text + QLatin1Char('%');
     } else {

@@ -96,6 +96,7 @@ public:
     ValueLabel* GridCaption() const { return m_GridCaption; } // the grid's record count
     OptionGroup* OptBand() const { return m_OptBand; }        // options 1..22 = indices 0..21
     OptionGroup* uSc_MultiOption1() const { return m_search; }
+    bool searchesLocator() const; // the search box holds a locator, not a callsign
     QTableView* DataGrid1() const { return m_grid; }
     QPushButton* addnew() const { return m_addnew; }
     QPushButton* Save() const { return m_Save; }

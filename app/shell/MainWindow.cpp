@@ -373,6 +373,7 @@ KmlSettings MainWindow::kmlSettings() const {
     kml.beaconLines = state.GeBeaconLines;
     kml.squareLines = state.GeSquareLines;
     kml.homeLonLat = state.HomeLonLatText;
+    kml.lineColour = state.LineColour;
     return kml;
 }
 
@@ -381,6 +382,7 @@ void MainWindow::openKml(const KmlResult& result) {
         tell(result.message);
     if (!result.ok)
         return;
+    m_context.state.LineColour = result.lineColour;
     // The desktop's application for KML (Google Earth, Marble, a browser ...).
     if (!m_openFile(result.path))
         tell(tr("%1 was written, but no application is registered to open KML files. Open it "
@@ -405,7 +407,7 @@ void MainWindow::exportLogKml() {
         log->Sqw()->setText(QString::number(worked));
     if (confirmed >= 0)
         log->SQc()->setText(QString::number(confirmed));
-    openKml(ExportLogKml(text, band, log->txtStr()->text(), kmlSettings(),
+    openKml(ExportLogKml(text, band, log->txtStr()->text(), log->searchesLocator(), kmlSettings(),
                          QDir::current().filePath(QStringLiteral("earth.kml")), log->Sqw()->text(),
                          log->SQc()->text()));
 }

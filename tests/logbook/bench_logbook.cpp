@@ -319,7 +319,7 @@ void exchange(const Log& log) {
     QElapsedTimer t;
     t.start();
     double cpu = cpuMs();
-    const KmlResult k = ExportLogKml(log.text, busiest, QString(), kml, kmlPath, "1", "1");
+    const KmlResult k = ExportLogKml(log.text, busiest, QString(), false, kml, kmlPath, "1", "1");
     std::printf("  KML export of %s: %d placemarks in %.0f ms, %.0f ms CPU (%.1f MB)%s\n",
                 qPrintable(busiest), k.placemarks, msSince(t), cpuMs() - cpu,
                 QFileInfo(kmlPath).size() / 1048576.0,

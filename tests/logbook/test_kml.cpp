@@ -175,8 +175,8 @@ TEST_F(KmlExportTest, BeaconsAndLogWrittenAsWellFormedKml) {
     EXPECT_EQ(parse(path).lines, 2);
 
     // The 3.4 GHz band: grid order, QSL "D" red, Prop colours, an empty outline; exact bytes.
-    r = ExportLogKml(text, QStringLiteral("34%"), QString(), settings, path, QStringLiteral("2"),
-                     QStringLiteral("1"));
+    r = ExportLogKml(text, QStringLiteral("34%"), QString(), false, settings, path,
+                     QStringLiteral("2"), QStringLiteral("1"));
     ASSERT_TRUE(r.ok) << r.message.toStdString();
     EXPECT_EQ(r.placemarks, 2);
     const QString logDoc = QStringLiteral("Q0ABC 3400 MHz wkd/cfd 2/1");
@@ -198,12 +198,18 @@ TEST_F(KmlExportTest, BeaconsAndLogWrittenAsWellFormedKml) {
                             row("JO62", "Log: DL1AAA", "#FF0000ff", "13.0,52.5", "", "#ffff0000") +
                             "</Document></kml>" + kCrLf;
     EXPECT_EQ(readAll(path), logFile.toUtf8());
+    // The last line colour carries into the next export for a propagation without a colour.
+    EXPECT_EQ(r.lineColour, QStringLiteral("#ffff0000"));
+    settings.lineColour = r.lineColour;
+    r = ExportLogKml(text, QStringLiteral("34%"), QString(), false, settings, path, "2", "1");
+    EXPECT_TRUE(readAll(path).contains("13.0,51.5</coordinates> </LineString><Style><LineStyle>"
+                                       "<color>#ffff0000</color>"));
 
     // Every band, an odd callsign in the settings too: still well-formed, text kept.
     settings.callsign = kOdd;
     settings.transparency = QStringLiteral("128");
     settings.squareLines = false;
-    r = ExportLogKml(text, QString(), QString(), settings, path, QStringLiteral("3"),
+    r = ExportLogKml(text, QString(), QString(), false, settings, path, QStringLiteral("3"),
                      QStringLiteral("1"));
     ASSERT_TRUE(r.ok) << r.message.toStdString();
     EXPECT_EQ(r.placemarks, 3);
@@ -219,10 +225,13 @@ TEST_F(KmlExportTest, BeaconsAndLogWrittenAsWellFormedKml) {
     EXPECT_TRUE(readAll(path).contains("#8000ffff"));
 
     // A search exports the rows it shows, gridless ones included; its text is only bound.
-    r = ExportLogKml(text, QString(), QStringLiteral("DL"), settings, path, "3", "1");
+    r = ExportLogKml(text, QString(), QStringLiteral("DL"), false, settings, path, "3", "1");
     EXPECT_EQ(r.placemarks, 3);
-    r = ExportLogKml(text, QStringLiteral("34%"), QStringLiteral("x' or 1=1 --"), settings, path,
-                     "3", "1");
+    r = ExportLogKml(text, QString(), QStringLiteral("JO62"), true, settings, path, "3", "1");
+    EXPECT_EQ(r.placemarks, 1);
+    EXPECT_EQ(parse(path).names.value(2), QStringLiteral("JO62"));
+    r = ExportLogKml(text, QStringLiteral("34%"), QStringLiteral("x' or 1=1 --"), false, settings,
+                     path, "3", "1");
     EXPECT_TRUE(r.empty);
 }
 
@@ -230,7 +239,7 @@ TEST_F(KmlExportTest, NothingToExportOrNoWayToWriteKeepsTheOldFile) {
     const QByteArray old("old earth file");
     writeFile(path, old);
 
-    KmlResult r = ExportLogKml(text, QStringLiteral("1296%"), QString(), settings, path,
+    KmlResult r = ExportLogKml(text, QStringLiteral("1296%"), QString(), false, settings, path,
                                QStringLiteral("0"), QStringLiteral("0"));
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.empty);
@@ -265,7 +274,7 @@ TEST_F(KmlExportTest, NothingToExportOrNoWayToWriteKeepsTheOldFile) {
     ASSERT_EQ(::chmod(locked.toLocal8Bit().constData(), 0555), 0);
     ASSERT_EQ(::chmod(lockedPath.toLocal8Bit().constData(), 0644), 0);
     const bool refused = RunUnprivileged([&] {
-        const KmlResult w = ExportLogKml(text, QString(), QString(), settings, lockedPath,
+        const KmlResult w = ExportLogKml(text, QString(), QString(), false, settings, lockedPath,
                                          QStringLiteral("3"), QStringLiteral("1"));
         if (w.ok || w.empty || !w.message.startsWith(QStringLiteral("Error 0 (Cannot write ")))
             std::fprintf(stderr, "unexpected: %s\n", qPrintable(w.message));
