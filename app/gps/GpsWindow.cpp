@@ -114,14 +114,24 @@ GpsWindow::GpsWindow(StationContext& context, QWidget* parent)
         }
     });
     buildControls();
+    load();
+}
 
-    // Load.
+void GpsWindow::load() {
     const SettingsStore& settings = m_context.settings;
     m_port->setPort(settings[Settings::Com3Port].toText());
     m_port->setSettings(settings[Settings::Com3Settings].toText());
     m_context.state.GpsFix = false;
+    m_receiver.clear();
     refreshPortLabel();
     applyFix(m_receiver.state());
+    m_loaded = true;
+}
+
+void GpsWindow::showEvent(QShowEvent* event) {
+    if (!m_loaded)
+        load();
+    QWidget::showEvent(event);
 }
 
 GpsWindow::~GpsWindow() {
@@ -404,5 +414,6 @@ void GpsWindow::closeEvent(QCloseEvent* event) {
     if (m_gpsd->isRunning())
         m_gpsd->stop();
     setRunning(false);
+    m_loaded = false;
     QWidget::closeEvent(event);
 }

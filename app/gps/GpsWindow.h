@@ -64,10 +64,14 @@ signals:
     void fixChanged(bool fix);
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Load: the port as the settings have it now, no fix yet. Runs again when the window is
+    // opened after a close, as a reloaded window would.
+    void load();
     void buildControls();
     void refreshPortLabel();
     void onCommEvent();
@@ -87,6 +91,7 @@ private:
     GpsdClient* m_gpsd = nullptr;
     bool m_serialRunning = false;
     bool m_fix = false;
+    bool m_loaded = false;
     std::function<void(const QString&)> m_message;
 
     QComboBox* m_source = nullptr;

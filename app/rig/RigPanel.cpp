@@ -269,8 +269,8 @@ RotorPanel::RotorPanel(RigStation* station, QWidget* parent) : QWidget(parent), 
     connect(&rotor, &RotorControl::label31Changed, m_label31, &ValueLabel::setText);
     m_text160->installEventFilter(this);
     m_text177->installEventFilter(this);
+    // The caption stays "Auto" until the first sensor reply or click shows the state.
     m_eleAuto->setChecked(rotor.EleAuto);
-    showEleAuto(rotor.EleAuto);
 }
 
 void RotorPanel::showEleAuto(bool automatic) {

@@ -60,7 +60,7 @@ private slots:
             {&s.rigPanel, "TxRx", nullptr},       {&s.rotorPanel, "AziL", "<- AZI"},
             {&s.rotorPanel, "AziR", "AZI->"},     {&s.rotorPanel, "RotorStop", "Rotor Stop"},
             {&s.rotorPanel, "eleup", " Ele  up"}, {&s.rotorPanel, "eleDwn", " Ele dwn"},
-            {&s.rotorPanel, "EleAuto", nullptr},
+            {&s.rotorPanel, "EleAuto", "Auto"}, // until the first sensor reply
         };
         for (const auto& b : buttons) {
             auto* button = b.panel->findChild<QPushButton*>(b.name);
