@@ -122,7 +122,7 @@ void GpsWindow::load() {
     m_port->setPort(settings[Settings::Com3Port].toText());
     m_port->setSettings(settings[Settings::Com3Settings].toText());
     m_context.state.GpsFix = false;
-    m_receiver.clear();
+    m_receiver = NmeaReceiver();
     refreshPortLabel();
     applyFix(m_receiver.state());
     m_loaded = true;

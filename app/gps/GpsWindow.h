@@ -69,8 +69,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Load: the port as the settings have it now, no fix yet. Runs again when the window is
-    // opened after a close, as a reloaded window would.
+    // Load: the port as the settings have it now, nothing received, no fix yet. Runs again when
+    // the window is opened after a close, as a reloaded window would.
     void load();
     void buildControls();
     void refreshPortLabel();

@@ -217,6 +217,14 @@ private slots:
         QVERIFY(w.port()->isOpen());
         QCOMPARE(w.Command1()->text(), QString("&stop"));
 
+        // Closed, the port set elsewhere, opened again: the window loads afresh.
+        w.close();
+        QVERIFY(!w.port()->isOpen());
+        s.settings[Settings::Com3Port] = SettingValue::text(QStringLiteral("/dev/ttyUSB7"));
+        w.show();
+        QCOMPARE(w.lblCom3()->text(), QString("Com3 PortNr: /dev/ttyUSB7 4800,n,8,1"));
+        QVERIFY(!s.state.GpsFix);
+        QCOMPARE(w.Grid()->text(), QString("GPS NO FIX"));
         w.close();
     }
 
