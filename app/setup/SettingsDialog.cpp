@@ -348,8 +348,9 @@ bool SettingsDialog::done() {
     settings[ClusterSelect] = SettingValue::number(m_cluster->selected());
     for (int i = 0; i < 6; ++i)
         settings[kQsl[i].slot] = SettingValue::text(m_qsl[size_t(i)]->text());
-    settings[WeatherFetch] = SettingValue::boolean(m_check1->isChecked());
-    settings[GeTransparency] = SettingValue::text(QString::number(m_geColor->value()));
+    // Written as the controls hold them: the check box as 0 or 1, the slider as a number.
+    settings[WeatherFetch] = CheckValue(m_check1);
+    settings[GeTransparency] = SettingValue::number(m_geColor->value());
     settings[GeBeaconLines] = CheckValue(m_lineB);
     state.GeBeaconLines = m_lineB->isChecked();
     settings[GeSquareLines] = CheckValue(m_lineS);

@@ -280,8 +280,9 @@ private slots:
             QCOMPARE(fresh[Settings::ClusterPort2].toText(), QStringLiteral("7300"));
             QCOMPARE(fresh[Settings::ClusterSelect].toInt(), 2);
             QCOMPARE(fresh[Settings::QslInfo].toText(), QStringLiteral("QSL 1"));
-            QCOMPARE(fresh[Settings::WeatherFetch].kind(), SettingValue::Kind::Boolean);
+            QCOMPARE(fresh[Settings::WeatherFetch].kind(), SettingValue::Kind::Integer);
             QCOMPARE(fresh[Settings::WeatherFetch].toBool(), true);
+            QCOMPARE(fresh[Settings::GeTransparency].kind(), SettingValue::Kind::Integer);
             QCOMPARE(fresh[Settings::GeTransparency].toText(), QStringLiteral("77"));
             QCOMPARE(fresh[Settings::GeBeaconLines].toInt(), 0);
             QCOMPARE(fresh[Settings::GeSquareLines].toInt(), 1);
