@@ -82,9 +82,9 @@ QString LonLatText(const LonLat& position, QChar localeDecimalPoint) {
     return ReplaceAll(text, QStringLiteral(";"), QStringLiteral(","));
 }
 
-QString ReplaceAll(const QString& text, const QString& find, const QString& replacement) {
-    if (find.isEmpty())
-        return text;
+namespace {
+
+QString ReplaceEachOnce(const QString& text, const QString& find, const QString& replacement) {
     QString result;
     qsizetype from = 0;
     for (;;) {
@@ -97,6 +97,26 @@ QString ReplaceAll(const QString& text, const QString& find, const QString& repl
     }
     result += QStringView(text).mid(from);
     return result;
+}
+
+} // namespace
+
+QString ReplaceAll(const QString& text, const QString& find, const QString& replacement) {
+    if (find.isEmpty())
+        return text;
+    if (replacement.contains(find))
+        return ReplaceEachOnce(text, find, replacement);
+    // A replacement shorter than find shrinks the text at every step; a longer one may build
+    // new occurrences for a long time, so the passes are bounded.
+    QString result = text;
+    const qsizetype limit = 4 * text.size() + 64;
+    for (qsizetype pass = 0; pass < limit; ++pass) {
+        const qsizetype at = result.indexOf(find);
+        if (at < 0)
+            return result;
+        result.replace(at, find.size(), replacement);
+    }
+    return ReplaceEachOnce(text, find, replacement);
 }
 
 double ArcCosClamped(double& x) {

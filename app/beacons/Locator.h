@@ -37,9 +37,10 @@ QString PositionNumberText(double value, QChar decimalPoint = QLatin1Char('.'));
 // the user's locale (built as the locale's numbers joined by ";", then "," -> "." and ";" -> ",").
 QString LonLatText(const LonLat& position, QChar localeDecimalPoint = QLatin1Char('.'));
 
-// Every occurrence of find replaced by replacement, searching left to right and going on after
-// each inserted replacement, so that it ends for any arguments (a replacement that contains
-// find included). An empty find changes nothing.
+// Replaces the first occurrence of find and searches the new text again from its start, until
+// find no longer occurs: ("abb", "ab", "a") gives "a". Where that would not end (a replacement
+// that contains find, or text that keeps growing) every occurrence is replaced once, left to
+// right, instead. An empty find changes nothing.
 QString ReplaceAll(const QString& text, const QString& find, const QString& replacement);
 
 // Arc cosine that clamps its argument: x >= 1 becomes 1 (result 0), x <= -1 becomes -1

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 
 #include <cmath>
+#include <utility>
 
 PathPanel::PathPanel(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("PathPanel"));
@@ -83,6 +84,8 @@ bool PathController::PathToTarget() {
     const QChar decimalPoint =
         m_locale.decimalPoint().isEmpty() ? QLatin1Char('.') : m_locale.decimalPoint().at(0);
 
+    // The beacon's locator is asked for this once, whatever becomes of the path.
+    const bool useBeacon = std::exchange(UseBeaconLocator, false);
     // Home: a 4-character locator is completed as the target box is; anything else that is
     // not a locator is refused with the check's message, so no position is made up.
     const QString homeText = CompletedLocator(m_home ? m_home() : QString());
@@ -100,8 +103,7 @@ bool PathController::PathToTarget() {
         box->setText(box->text() + QStringLiteral("HH"));
 
     QString target;
-    if (UseBeaconLocator) {
-        UseBeaconLocator = false;
+    if (useBeacon) {
         // Beacon locators of 4 characters get the same completion as the target box.
         target = CompletedLocator(m_beacon ? m_beacon() : QString());
     } else {

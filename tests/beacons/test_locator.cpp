@@ -90,6 +90,11 @@ TEST(ReplaceAll, ReplacesEveryOccurrence) {
     EXPECT_EQ(ReplaceAll(QStringLiteral(",,,"), QStringLiteral(","), QString()), QString());
     EXPECT_EQ(ReplaceAll(QStringLiteral("a--b--"), QStringLiteral("--"), QStringLiteral("+")),
               QStringLiteral("a+b+"));
+    // Each step searches the new text from its start again.
+    EXPECT_EQ(ReplaceAll(QStringLiteral("abb"), QStringLiteral("ab"), QStringLiteral("a")),
+              QStringLiteral("a"));
+    EXPECT_EQ(ReplaceAll(QStringLiteral("aab"), QStringLiteral("ab"), QStringLiteral("b")),
+              QStringLiteral("b"));
 }
 
 TEST(ReplaceAll, EndsWhenTheReplacementContainsTheSearchedText) {

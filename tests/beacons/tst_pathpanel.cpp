@@ -198,10 +198,12 @@ private slots:
             home = bad;
             messages.clear();
             state.LastLonLatText = QStringLiteral("untouched");
+            controller->UseBeaconLocator = true; // a beacon chosen meanwhile
             QVERIFY(!controller->PathToTarget());
             QCOMPARE(messages, QStringList{QStringLiteral("Invalid Gridlocator:")});
             QCOMPARE(panel->Richtung()->text(), QStringLiteral("kept"));
             QCOMPARE(state.LastLonLatText, QStringLiteral("untouched"));
+            QVERIFY(!controller->UseBeaconLocator); // the next measure is to the box again
         }
     }
 
