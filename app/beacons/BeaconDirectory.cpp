@@ -1,5 +1,6 @@
 #include "BeaconDirectory.h"
 
+#include "CoreLog.h"
 #include "Database.h"
 #include "Locator.h"
 #include "PathPanel.h"
@@ -293,8 +294,11 @@ void BeaconDirectory::SelectBeacon(int keyCode) {
         name.chop(2);
     if (!name.endsWith(QLatin1String("/B")))
         name += QStringLiteral("/B");
-    // 6.
+    // 6. Saved at once, as the cluster window reads the file's spot kind; a failed save is
+    // retried when the program closes.
     m_settings[ClusterOption1] = SettingValue::number(3);
+    if (!m_settings.SaveSettings())
+        qCWarning(lcSettings, "Settings not saved: %s", qPrintable(m_settings.lastError()));
 
     // 7.
     if (keyCode == KeyEnter) {

@@ -236,6 +236,11 @@ private slots:
         QCOMPARE(s.state.SpotLocator, QStringLiteral("JO31NF"));
         QCOMPARE(s.state.SpotFrequency, QStringLiteral(" 10368850"));
         QCOMPARE(s.settings[Settings::ClusterOption1].toInt(0), 3);
+        {
+            SettingsStore file(s.settings.path());
+            QCOMPARE(file.LoadSettings(), SettingsLoad::Read);
+            QCOMPARE(file[Settings::ClusterOption1].toInt(0), 3);
+        }
         QCOMPARE(s.calls, (QStringList{"R5", "tune 144850", "rotor 253", "maxhold"}));
         QVERIFY(s.pathPanel.Richtung()->text().contains(QStringLiteral("JO31NF")));
 
