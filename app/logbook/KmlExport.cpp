@@ -1,6 +1,7 @@
 #include "KmlExport.h"
 
 #include "Database.h"
+#include "LogDatabase.h"
 #include "Recordset.h"
 
 #include <QSaveFile>
@@ -227,15 +228,9 @@ KmlResult ExportLogKml(const QString& connectionText, const QString& bandPattern
     if (!db.open(connectionText))
         return failed(procedure, db.lastError());
     Recordset rs;
-    // With a search, the rows the search shows; the text reaches SQL only as a bound value.
-    const bool ok =
-        searchText.isEmpty()
-            ? rs.open(QStringLiteral("select *  from logtab where grid <> ''order by grid"), db)
-        : searchLocator ? rs.open(QStringLiteral("select * from logtab where  Grid like ? "), db,
-                                  {searchText + QStringLiteral("%")})
-                        : rs.open(QStringLiteral("select * from logtab where  callsign like ? "),
-                                  db, {searchText + QStringLiteral("%")});
-    if (!ok)
+    // With a search, the rows the search shows.
+    const LogSearch search = LogSearchStatement(searchText, searchLocator);
+    if (!rs.open(search.statement, db, search.params))
         return failed(procedure, rs.lastError());
     const QString filter = bandPattern.isEmpty()
                                ? QString()

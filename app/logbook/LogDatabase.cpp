@@ -303,6 +303,14 @@ QString DxccTable::countryOf(const QString& callsign) const {
     return best < 0 ? QString() : m_rows[size_t(best)].country;
 }
 
+LogSearch LogSearchStatement(const QString& text, bool byLocator) {
+    if (text.isEmpty())
+        return {QStringLiteral("select *  from logtab where grid <> ''order by grid"), {}};
+    return {byLocator ? QStringLiteral("select * from logtab where  Grid like ? ")
+                      : QStringLiteral("select * from logtab where  callsign like ? "),
+            {text + QLatin1Char('%')}};
+}
+
 std::shared_ptr<Recordset> LoadLogGrid(const QString& connectionText, const QString& bandPattern,
                                        QString* error) {
     DbConnection db;

@@ -113,6 +113,14 @@ private:
 std::shared_ptr<Recordset> LoadLogGrid(const QString& connectionText, const QString& bandPattern,
                                        QString* error = nullptr);
 
+// The logbook's search: the QSOs whose callsign (locator, with byLocator) starts with text, or
+// with no text the QSOs that have a grid, in grid order. The text is a bound value.
+struct LogSearch {
+    QString statement;
+    QVariantList params;
+};
+LogSearch LogSearchStatement(const QString& text, bool byLocator);
+
 // The country entry of a callsign from dxccdata.
 struct DxccLookup {
     bool ok = false;      // the table could be read

@@ -631,20 +631,10 @@ bool LogbookWindow::searchesLocator() const {
 
 void LogbookWindow::searchLog() {
     const QString text = m_txtStr->text();
-    QString statement;
-    QVariantList params;
-    if (text.isEmpty()) {
-        statement = QStringLiteral("select *  from logtab where grid <> ''order by grid");
-    } else if (searchesLocator()) {
-        statement = QStringLiteral("select * from logtab where  Grid like ? ");
-        params << text + QLatin1Char('%');
-    } else {
-        statement = QStringLiteral("select * from logtab where  callsign like ? ");
-        params << text + QLatin1Char('%');
-    }
+    const LogSearch search = LogSearchStatement(text, searchesLocator());
     DbConnection db;
     auto rows = std::make_shared<Recordset>();
-    if (!db.open(connectionText()) || !rows->open(statement, db, params) ||
+    if (!db.open(connectionText()) || !rows->open(search.statement, db, search.params) ||
         !rows->setFilter(BandFilterText(m_context.state.BandPattern))) {
         qCWarning(lcLogbook, "Search failed: %s",
                   qPrintable(db.isOpen() ? rows->lastError() : db.lastError()));
@@ -654,7 +644,7 @@ void LogbookWindow::searchLog() {
     bindGrid(std::move(rows));
     if (!text.isEmpty())
         return;
-    if (m_search->selected() == 2) {
+    if (searchesLocator()) {
         countSquares();
         countConfirmedSquares();
     } else {
