@@ -98,6 +98,29 @@ void PresetSettings(std::initializer_list<std::pair<int, SettingValue>> values) 
     file.SaveSettings();
 }
 
+// A station with its callsign and locator set (no first-run dialog takes the focus) and a data
+// folder, chosen through FARSCAN_DATA_DIR, whose fresh database holds the given rows. Made
+// inside the test's ScratchDir, where the settings file goes.
+struct StationData {
+    QTemporaryDir dir;
+    EnvGuard folder{"FARSCAN_DATA_DIR", dir.path().toLocal8Bit()};
+    QString text = BuildConnectionText(dir.path());
+
+    bool fill(std::initializer_list<QString> statements) {
+        PresetSettings({{Settings::MyGrid, SettingValue::text(QStringLiteral("JO62QM"))},
+                        {Settings::MyCallsign, SettingValue::text(QStringLiteral("DL1TST"))}});
+        if (!EnsureDatabase(QDir(dir.path()).filePath(QStringLiteral("backup.mdb"))))
+            return false;
+        DbConnection c;
+        if (!c.open(text))
+            return false;
+        for (const QString& statement : statements)
+            if (!c.execute(statement))
+                return false;
+        return true;
+    }
+};
+
 MainWindowOptions TestOptions() {
     MainWindowOptions o;
     o.video = false;
@@ -510,19 +533,10 @@ private slots:
     void beaconChosenInTheGridTunesTheRigAndTurnsTheAntenna() {
         ScratchDir dir;
         StationPorts ports;
-        QTemporaryDir data;
-        EnvGuard folder("FARSCAN_DATA_DIR", data.path().toLocal8Bit());
-        PresetSettings({{Settings::MyGrid, SettingValue::text(QStringLiteral("JO62QM"))},
-                        {Settings::MyCallsign, SettingValue::text(QStringLiteral("DL1TST"))}});
-        const QString db = QDir(data.path()).filePath(QStringLiteral("backup.mdb"));
-        QVERIFY(EnsureDatabase(db));
-        {
-            DbConnection c;
-            QVERIFY(c.open(BuildConnectionText(data.path())));
-            QVERIFY(c.execute(QStringLiteral(
-                "INSERT INTO PNT_Beacon (beacon, qrg, Locator) VALUES ('DB0MW/B', 10368850, "
-                "'JO31NF'), ('OK0EA', 144410, 'JO60JJ')")));
-        }
+        StationData data;
+        QVERIFY(data.fill({QStringLiteral(
+            "INSERT INTO PNT_Beacon (beacon, qrg, Locator) VALUES ('DB0MW/B', 10368850, "
+            "'JO31NF'), ('OK0EA', 144410, 'JO60JJ')")}));
         Station station;
         MainWindow w(station.context(), TestOptions());
         w.show();
@@ -567,20 +581,12 @@ private slots:
     // which leaves the log as it was.
     void adifMenuAndButtonExchangeTheLog() {
         ScratchDir dir;
-        QTemporaryDir data;
-        EnvGuard folder("FARSCAN_DATA_DIR", data.path().toLocal8Bit());
-        PresetSettings({{Settings::MyGrid, SettingValue::text(QStringLiteral("JO62QM"))},
-                        {Settings::MyCallsign, SettingValue::text(QStringLiteral("DL1TST"))}});
-        QVERIFY(EnsureDatabase(QDir(data.path()).filePath(QStringLiteral("backup.mdb"))));
-        const QString text = BuildConnectionText(data.path());
-        {
-            DbConnection c;
-            QVERIFY(c.open(text));
-            QVERIFY(c.execute(QStringLiteral(
-                "INSERT INTO logtab (Date, GMT, Callsign, Band, Grid, QSL, DXCC) VALUES "
-                "('2024-05-12','21:05:00','DL1AAA','144300','JO62','Q','Germany'),"
-                "('2024-05-13','10:00:00','OK1BBB','10368100','JN79','N','Czech')")));
-        }
+        StationData data;
+        QVERIFY(data.fill({QStringLiteral(
+            "INSERT INTO logtab (Date, GMT, Callsign, Band, Grid, QSL, DXCC) VALUES "
+            "('2024-05-12','21:05:00','DL1AAA','144300','JO62','Q','Germany'),"
+            "('2024-05-13','10:00:00','OK1BBB','10368100','JN79','N','Czech')")}));
+        const QString text = data.text;
         auto count = [&text] {
             return StoredRows(text, QStringLiteral("SELECT count(*) FROM logtab"))
                 .value(0)
@@ -695,21 +701,13 @@ private slots:
     // it to the desktop; without an application for KML the user is told where the file is.
     void googleEarthButtonsWriteAndOpenEarthKml() {
         ScratchDir dir;
-        QTemporaryDir data;
-        EnvGuard folder("FARSCAN_DATA_DIR", data.path().toLocal8Bit());
-        PresetSettings({{Settings::MyGrid, SettingValue::text(QStringLiteral("JO62QM"))},
-                        {Settings::MyCallsign, SettingValue::text(QStringLiteral("DL1TST"))}});
-        QVERIFY(EnsureDatabase(QDir(data.path()).filePath(QStringLiteral("backup.mdb"))));
-        {
-            DbConnection c;
-            QVERIFY(c.open(BuildConnectionText(data.path())));
-            QVERIFY(c.execute(QStringLiteral(
-                "INSERT INTO PNT_Beacon (beacon, qrg, Locator, GEdata, GEgridXY) VALUES "
-                "('Q0BCN/B-2', 10368850, 'JO31NF', 'dish', '7.08,51.2')")));
-            QVERIFY(c.execute(QStringLiteral(
-                "INSERT INTO logtab (Callsign, Band, Grid, QSL, Prop, GEdata, GEgridXY, GEpoly) "
-                "VALUES ('Q0ABC', '144300', 'JO31NF', 'Q', 'Tr', 'qso', '7.08,51.2', '')")));
-        }
+        StationData data;
+        QVERIFY(data.fill(
+            {QStringLiteral("INSERT INTO PNT_Beacon (beacon, qrg, Locator, GEdata, GEgridXY) "
+                            "VALUES ('Q0BCN/B-2', 10368850, 'JO31NF', 'dish', '7.08,51.2')"),
+             QStringLiteral(
+                 "INSERT INTO logtab (Callsign, Band, Grid, QSL, Prop, GEdata, GEgridXY, GEpoly) "
+                 "VALUES ('Q0ABC', '144300', 'JO31NF', 'Q', 'Tr', 'qso', '7.08,51.2', '')")}));
         Station station;
         MainWindow w(station.context(), TestOptions());
         QStringList opened;
